@@ -1,0 +1,34 @@
+#include "reader/FileIO.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+#include "reader/ByteOrder.h"
+
+namespace kvd {
+
+uint64_t FileSize(FILE* f)
+{
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || st.st_size < 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+bool ReadChunkHead(FILE* f, char id[8], uint64_t& size)
+{
+    uint8_t raw[16];
+    if (!ReadExact(f, raw, sizeof raw)) return false;
+    std::memcpy(id, raw, 8);
+    size = LoadU64(raw + 8);
+    return true;
+}
+
+bool IdEquals(const char id[8], const char* expected) { return std::memcmp(id, expected, 8) == 0; }
+
+void UpperId(char id[8])
+{
+    for (int i = 0; i < 8; ++i)
+        if (id[i] >= 'a' && id[i] <= 'z') id[i] = static_cast<char>(id[i] - 'a' + 'A');
+}
+
+}  // namespace kvd

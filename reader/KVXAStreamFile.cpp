@@ -1,0 +1,376 @@
+#include "reader/KVXAStreamFile.h"
+
+#include <cstring>
+
+#include "layout/KVLayout.h"
+#include "reader/FileIO.h"
+#include "settings/MGrid9StimulatorProperty.h"
+#include "streams/KVXAStream.h"
+
+using kvd::ReadExact;
+
+int32_t lSoftwareVersionMajor = 0;
+int32_t lSoftwareVersionMinor = 0;
+
+namespace {
+
+// Smallest stream header a file can hold: both chunk heads, a short STRMHDR and a short STRMFMT record.
+constexpr uint64_t kMinStreamHeader = 16 + 792 + 16 + 24;
+constexpr std::size_t kMaxPath = 260;
+
+const KVXHDR kEmptyHeader;
+
+}  // namespace
+
+std::size_t KVXHDR::PrefixLength(uint16_t version)
+{
+    switch (version) {
+    case 0: return 808;
+    case 1: case 2: return 872;
+    case 3: case 4: return 888;
+    case 5: return 912;
+    case 6: case 7: return 1232;
+    case 8: case 9: return 2208;
+    case 10: return 2320;
+    case 11: return 2328;
+    default: return 0;
+    }
+}
+
+CKVXAStreamFile::CKVXAStreamFile()
+    : m_pLayout(std::make_unique<CKVLayout>()), m_pStimulator(std::make_unique<CMGrid9StimulatorProperty>())
+{
+}
+
+CKVXAStreamFile::~CKVXAStreamFile() { Destroy(); }
+
+const KVXHDR& CKVXAStreamFile::Hdr() const { return m_pHdr ? *m_pHdr : kEmptyHeader; }
+
+_SYSTEMTIME CKVXAStreamFile::StartCalendar() const
+{
+    const uint64_t ticks = HeaderStart() / 100ULL;
+    const _FILETIME ft{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+    _SYSTEMTIME st{};
+    FileTimeToSystemTime(&ft, &st);
+    return st;
+}
+
+CKVXAStream* CKVXAStreamFile::GetStream(int32_t i) const
+{
+    if (i < 0 || static_cast<std::size_t>(i) >= m_Streams.size() || i >= GetStreamCount()) return nullptr;
+    return m_Streams[i].get();
+}
+
+int32_t CKVXAStreamFile::GetStreamIndexForStreamID(const char* id) const
+{
+    if (!id) return -1;
+    char wanted[8] = {};
+    std::memcpy(wanted, id, strnlen(id, sizeof wanted));
+    for (std::size_t i = 0; i < m_Streams.size(); ++i) {
+        const char* bufferID = m_Streams[i] ? m_Streams[i]->GetBufferID() : nullptr;
+        if (bufferID && std::memcmp(bufferID, wanted, sizeof wanted) == 0) return static_cast<int32_t>(i);
+    }
+    return -1;
+}
+
+bool CKVXAStreamFile::GetImageData(int32_t i, int32_t* l1, int32_t* l2, int32_t* l3, int32_t* l4, int32_t* l5,
+                                   int32_t* l6, double* d1, double* d2, double* d3, double* d4) const
+{
+    if (!m_pHdr || i < 0 || i >= KVXHDR::kNumberOfImages) return false;
+    const std::size_t base = KVXHDR::kImages + KVXHDR::kImageSize * static_cast<std::size_t>(i);
+    int32_t* ints[] = {l1, l2, l3, l4, l5, l6};
+    double* reals[] = {d1, d2, d3, d4};
+    for (std::size_t k = 0; k < 6; ++k)
+        if (ints[k]) *ints[k] = m_pHdr->I32(base + 4 * k);
+    for (std::size_t k = 0; k < 4; ++k)
+        if (reals[k]) *reals[k] = m_pHdr->F64(base + 24 + 8 * k);
+    return true;
+}
+
+const char* CKVXAStreamFile::GetImageFilePathName(int32_t i) const
+{
+    if (!m_pHdr || i < 0 || i >= KVXHDR::kNumberOfImages) return nullptr;
+    return m_pHdr->Text(KVXHDR::kImages + KVXHDR::kImageSize * static_cast<std::size_t>(i) + KVXHDR::kImagePath);
+}
+
+int CKVXAStreamFile::OpenFile(const char* path)
+{
+    m_qwFirstChunkTime = 0;
+    if (m_pFile || m_pHdr) Destroy();
+    // A reused reader starts from the state of a new one, so that nothing of the previous file decides
+    // how this one's triggers are resolved.
+    m_lStartTriggerStream = -2;
+    m_lStopTriggerStream = -2;
+    m_bDiscardTimeIndex = false;
+    m_bLongChunks = false;
+    if (!path) return FILE_OPEN_FAILED;
+
+    FILE* file = std::fopen(path, "rb");
+    if (!file) return FILE_OPEN_FAILED;
+    m_pFile = file;
+    m_szPath.assign(path, strnlen(path, kMaxPath - 1));
+
+    char magic[8];
+    if (!ReadExact(m_pFile, magic, sizeof magic)) {
+        Destroy();
+        return WRONG_FILEFORMAT;
+    }
+    // A wrong magic leaves the file attached until the reader is closed or reused.
+    if (!kvd::IdEquals(magic, "KVXSTRM ")) return WRONG_FILEFORMAT;
+
+    if (!ReadHdr()) {
+        Destroy();
+        return forWRONG_HEADER;
+    }
+
+    const uint64_t start = m_pHdr->U64(KVXHDR::kStartTime);
+    m_TimeStampStartPressed.SetStart(start);
+    m_TimeStampStartPressed.SetTimeStamp(m_pHdr->U64(KVXHDR::kStartPressed));
+    m_TimeStampStart.SetStart(start);
+    m_TimeStampStart.SetTimeStamp(start);
+    m_TimeStampStop.SetStart(start);
+    m_TimeStampStop.SetTimeStamp(m_pHdr->U64(KVXHDR::kStopTime));
+
+    lSoftwareVersionMajor = static_cast<int32_t>(GetSoftwareVersionMajor());
+    lSoftwareVersionMinor = static_cast<int32_t>(GetSoftwareVersionMinor());
+
+    // Writers 1.0 to 1.33 stored neither a usable recording mode nor a sweep length.
+    const uint32_t writer = GetSoftwareVersionMajor();
+    if ((writer >> 16) == 1 && (writer & 0xFFFF) <= 33) {
+        m_pHdr->SetI32(KVXHDR::kRecordingMode, ReconstructRecordingMode());
+        m_pHdr->SetF32(KVXHDR::kPostTrigger, static_cast<float>(ReconstructSweepLength()));
+    }
+
+    ResolveTriggers();
+    return OK;
+}
+
+void CKVXAStreamFile::ResolveTriggers()
+{
+    if (m_lStartTriggerStream == -2) {
+        // Version-0 files name no trigger stream: a single trigger stream is taken as the start trigger.
+        if (GetRecordingMode() <= 0) {
+            m_lStartTriggerStream = -1;
+        } else {
+            int32_t triggers = 0;
+            int32_t last = -1;
+            bool onlyContinuousOrTrigger = true;
+            for (std::size_t i = 0; i < m_Streams.size(); ++i) {
+                const char* type = m_Streams[i]->GetDataType();
+                if (std::strcmp(type, "trigger") == 0) {
+                    ++triggers;
+                    last = static_cast<int32_t>(i);
+                } else if (std::strcmp(type, "analog") != 0 && std::strcmp(type, "digital") != 0 &&
+                           std::strcmp(type, "chat") != 0 && std::strcmp(type, "filter") != 0) {
+                    onlyContinuousOrTrigger = false;
+                }
+            }
+            if (triggers == 1) m_lStartTriggerStream = last;
+            if (onlyContinuousOrTrigger && m_bLongChunks) m_bDiscardTimeIndex = true;
+        }
+        if (!m_Streams.empty() && m_Streams[0]->GetDefaultSamplesPerSegment() < 1500)
+            m_pHdr->SetI32(KVXHDR::kMilliSamples, 2500000);
+    } else if (m_lStartTriggerStream == -1) {
+        m_pHdr->SetI32(KVXHDR::kRecordingMode, 0);
+    } else {
+        m_pHdr->SetI32(KVXHDR::kRecordingMode, m_lStopTriggerStream >= 0 ? 2 : 1);
+    }
+    if (m_lStartTriggerStream < 0) m_pHdr->SetI32(KVXHDR::kRecordingMode, 0);
+}
+
+bool CKVXAStreamFile::ReadHdr()
+{
+    if (!m_pFile) return false;
+    if (!ReadHeaderRecord()) return false;
+
+    KVXHDR& hdr = *m_pHdr;
+    const int32_t sourceType = hdr.I32(KVXHDR::kSourceType);
+    if (sourceType == MEA_FROM_FILE) {
+        if (!m_pLayout->ReadLayout(m_pFile)) return false;
+    } else {
+        m_pLayout->InitLayoutIfNeeded(
+            static_cast<MeaSourceType>(sourceType), hdr.U16(KVXHDR::kTotalChannels),
+            static_cast<uint32_t>(hdr.U16(KVXHDR::kElectrodeChannels)) + hdr.U16(KVXHDR::kElectrodeChannels2),
+            static_cast<uint32_t>(hdr.U16(KVXHDR::kAnalogChannels)) + hdr.U16(KVXHDR::kAnalogChannels2),
+            hdr.U16(KVXHDR::kDigitalChannels), false);
+    }
+    if (hdr.U8(KVXHDR::kStimulatorFlag) != 0 && !m_pStimulator->ReadProperty(m_pFile)) return false;
+
+    if (!ReadStreams()) return false;
+    if (!ReadDataSectionHead()) return false;
+
+    if (hdr.U64(KVXHDR::kStartTime) == 0) hdr.SetU64(KVXHDR::kStartTime, ReconstructStartTime());
+    return true;
+}
+
+bool CKVXAStreamFile::ReadHeaderRecord()
+{
+    if (!kvd::SeekTo(m_pFile, 16)) return false;
+    char id[8];
+    if (!kvd::ReadChunkHead(m_pFile, id, m_qwListHdrSize) || !kvd::IdEquals(id, "LISThdr ")) return false;
+    uint64_t recordSize = 0;  // the version decides how much of the record the file holds
+    if (!kvd::ReadChunkHead(m_pFile, id, recordSize) || !kvd::IdEquals(id, "KVXHDR  ")) return false;
+
+    if (!m_pHdr) m_pHdr = std::make_unique<KVXHDR>();
+    KVXHDR& hdr = *m_pHdr;
+    hdr.Clear();
+    if (!ReadExact(m_pFile, hdr.Data(), 2)) {
+        m_pHdr.reset();
+        return false;
+    }
+    const uint16_t version = hdr.U16(KVXHDR::kVersion);
+    const std::size_t prefix = KVXHDR::PrefixLength(version);
+    if (prefix == 0) {
+        m_pHdr.reset();
+        return false;
+    }
+    if (version == 0) {
+        // Version-0 files were all made with the 60-electrode array; these fields lie beyond their prefix.
+        hdr.SetI32(KVXHDR::kSourceType, MEA_60);
+        hdr.SetU16(KVXHDR::kElectrodeChannels, 60);
+        hdr.SetU16(KVXHDR::kElectrodeOffset1, 0);
+        hdr.SetU16(KVXHDR::kAnalogChannels, 3);
+        hdr.SetU16(KVXHDR::kAnalogOffset1, 60);
+        hdr.SetU16(KVXHDR::kDigitalChannels, 1);
+        hdr.SetU16(KVXHDR::kDigitalOffset, 63);
+        hdr.SetU16(KVXHDR::kTotalChannels, 64);
+    }
+    if (!ReadExact(m_pFile, hdr.Data() + 2, prefix - 2)) {
+        m_pHdr.reset();
+        return false;
+    }
+    if (version == 0) {
+        hdr.SetF32(KVXHDR::kPreTrigger, -1.0f);
+        hdr.SetF32(KVXHDR::kPostTrigger, -1.0f);
+        hdr.SetI32(KVXHDR::kSegmentTime, 128000000);
+        hdr.SetI32(KVXHDR::kMilliSamples, 25000000);
+    } else if (version == 1) {
+        hdr.SetI32(KVXHDR::kSegmentTime, 128000000);
+    }
+    if (version <= 2) hdr.SetU64(KVXHDR::kStartTime, hdr.U64(KVXHDR::kStartPressed));
+    if (version <= 7) {
+        const uint16_t e1 = hdr.U16(KVXHDR::kElectrodeChannels);
+        const uint16_t a1 = hdr.U16(KVXHDR::kAnalogChannels);
+        const uint16_t e2 = hdr.U16(KVXHDR::kElectrodeChannels2);
+        hdr.SetU16(KVXHDR::kElectrodeOffset2, static_cast<uint16_t>(e1 + a1));
+        hdr.SetU16(KVXHDR::kAnalogOffset2, static_cast<uint16_t>(e1 + a1 + e2));
+        hdr.SetI32(KVXHDR::kVoltageRange, -1);
+    }
+
+    // Texts handed out as C strings are terminated within their fields whatever the file holds.
+    hdr.Terminate(KVXHDR::kComment, KVXHDR::kCommentWidth);
+    hdr.Terminate(KVXHDR::kStartTriggerBufferID, KVXHDR::kTriggerBufferIDWidth);
+    hdr.Terminate(KVXHDR::kStopTriggerBufferID, KVXHDR::kTriggerBufferIDWidth);
+    for (std::size_t i = 0; i < KVXHDR::kNumberOfImages; ++i)
+        hdr.Terminate(KVXHDR::kImages + KVXHDR::kImageSize * i + KVXHDR::kImagePath, KVXHDR::kImagePathWidth);
+    hdr.Terminate(KVXHDR::kDataSourceName, KVXHDR::kDataSourceNameWidth);
+    hdr.Terminate(KVXHDR::kSerialNumber, KVXHDR::kSerialNumberWidth);
+    return true;
+}
+
+bool CKVXAStreamFile::ReadStreams()
+{
+    const int32_t count = m_pHdr->I32(KVXHDR::kStreamCount);
+    // A negative count, or more streams than the rest of the file can describe, is a damaged header.
+    if (count < 0 || static_cast<uint64_t>(count) * kMinStreamHeader > kvd::BytesLeft(m_pFile)) return false;
+    m_Streams.clear();
+    m_Streams.resize(static_cast<std::size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        m_Streams[i] = std::make_unique<CKVXAStream>(this);
+        if (m_Streams[i]->ReadHdr(m_pFile) != STREAM_READ) {
+            m_Streams[i].reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CKVXAStreamFile::ReadDataSectionHead()
+{
+    KVXHDR& hdr = *m_pHdr;
+    const uint16_t version = hdr.U16(KVXHDR::kVersion);
+    m_qwIndexPosition = 0;
+    char id[8];
+
+    if (version == 0) {
+        if (!kvd::ReadChunkHead(m_pFile, id, m_qwListStrmSize) || !kvd::IdEquals(id, "LISTstrm")) return false;
+        m_qwFirstChunkPosition = kvd::Tell(m_pFile);
+        return true;
+    }
+
+    if (version <= 4) {
+        // Old headers name the start-trigger stream by its stream ID; newer ones by its buffer ID.
+        const uint16_t triggerID = hdr.U16(KVXHDR::kStartTriggerStreamID);
+        for (const auto& stream : m_Streams)
+            if (stream->GetID() == triggerID)
+                std::memcpy(hdr.Text(KVXHDR::kStartTriggerBufferID), stream->GetBufferID(), 8);
+    }
+    switch (hdr.I32(KVXHDR::kRecordingMode)) {
+    case 0:
+        m_lStartTriggerStream = -1;
+        m_lStopTriggerStream = -1;
+        break;
+    case 1:
+        m_lStartTriggerStream = GetStreamIndexForStreamID(hdr.Text(KVXHDR::kStartTriggerBufferID));
+        m_lStopTriggerStream = -1;
+        break;
+    case 2:
+        m_lStartTriggerStream = GetStreamIndexForStreamID(hdr.Text(KVXHDR::kStartTriggerBufferID));
+        m_lStopTriggerStream = GetStreamIndexForStreamID(hdr.Text(KVXHDR::kStopTriggerBufferID));
+        break;
+    default:
+        m_pHdr.reset();
+        return false;
+    }
+    m_qwFirstChunkPosition = kvd::Tell(m_pFile);
+    if (version < 3) return true;
+
+    uint64_t size = 0;
+    uint8_t position[8];
+    if (!kvd::ReadChunkHead(m_pFile, id, size) || !kvd::IdEquals(id, "IDX1POS ") || size != 8 ||
+        !ReadExact(m_pFile, position, sizeof position)) {
+        hdr.SetI32(KVXHDR::kWithIndex, 0);
+        return false;
+    }
+    m_qwIndexPosition = kvd::LoadU64(position);
+    m_qwFirstChunkPosition = kvd::Tell(m_pFile);
+    if (hdr.I32(KVXHDR::kWithIndex) != 0) {
+        // A damaged index is no reason to refuse the file: it is rebuilt when needed.
+        if (!kvd::SeekTo(m_pFile, m_qwIndexPosition) || !ReadEmbeddedIndex()) hdr.SetI32(KVXHDR::kWithIndex, 0);
+    }
+    return true;
+}
+
+bool CKVXAStreamFile::ReadEmbeddedIndex()
+{
+    // The chunk index reader is not part of this build yet: the file opens without its index.
+    return false;
+}
+
+int32_t CKVXAStreamFile::ReconstructRecordingMode() { return GetRecordingMode(); }
+
+int32_t CKVXAStreamFile::ReconstructSweepLength() { return GetPostTriggerTime(); }
+
+uint64_t CKVXAStreamFile::ReconstructStartTime() { return m_pHdr ? m_pHdr->U64(KVXHDR::kStartTime) : 0; }
+
+int CKVXAStreamFile::CloseFile()
+{
+    Destroy();
+    m_bDiscardTimeIndex = false;
+    m_qwListHdrSize = 0;
+    m_qwFirstChunkPosition = 0;
+    m_qwListStrmSize = 0;
+    m_lStartTriggerStream = -2;
+    m_lStopTriggerStream = -2;
+    return 0;
+}
+
+void CKVXAStreamFile::Destroy()
+{
+    if (m_pFile) std::fclose(m_pFile);
+    m_pFile = nullptr;
+    m_Streams.clear();
+    m_pHdr.reset();
+    m_szTempDir.clear();
+    m_szPath.clear();
+}

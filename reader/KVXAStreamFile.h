@@ -1,0 +1,179 @@
+// The reader of one recording file: container head, file header (KVXHDR), layout and stimulator chunks,
+// stream headers, and the position of the data chunks and the embedded chunk index.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/ByteOrder.h"
+#include "reader/KVXATimeStamp.h"
+
+class CKVXAStream;
+class CKVLayout;
+class CMGrid9StimulatorProperty;
+
+#define KVD_EXPORT __attribute__((visibility("default")))
+
+// The two software-version words of the most recently opened file.
+extern "C" KVD_EXPORT int32_t lSoftwareVersionMajor;
+extern "C" KVD_EXPORT int32_t lSoftwareVersionMinor;
+
+enum FileOpenResult : int { OK = 0, FILE_OPEN_FAILED = 1, WRONG_FILEFORMAT = 2, forWRONG_HEADER = 3, forNO_DATA = 4 };
+
+// The file header record, always held as its full current size; older files fill a prefix of it.
+class KVXHDR : public kvd::ByteRecord<2328> {
+public:
+    enum : std::size_t {
+        kVersion = 0, kSoftwareVersion1 = 4, kSoftwareVersion2 = 8, kComment = 272, kStartPressed = 792,
+        kStreamCount = 800, kMilliSamples = 804, kRecordingMode = 808, kPreTrigger = 812, kPostTrigger = 816,
+        kStartTriggerStreamID = 820, kSourceType = 824, kElectrodeChannels = 828, kElectrodeOffset1 = 830,
+        kAnalogChannels = 832, kAnalogOffset1 = 834, kDigitalChannels = 836, kDigitalOffset = 838,
+        kTotalChannels = 840, kStopTime = 848, kChunkCount = 856, kWithIndex = 864, kSegmentTime = 868,
+        kStartTime = 872, kDriverMajor = 880, kDriverMinor = 884, kStartTriggerBufferID = 888,
+        kStopTriggerBufferID = 897, kImages = 912, kElectrodeChannels2 = 2192, kElectrodeOffset2 = 2194,
+        kAnalogChannels2 = 2196, kAnalogOffset2 = 2198, kVoltageRange = 2200, kDataSourceType = 2204,
+        kDataSourceName = 2208, kSerialNumber = 2288, kBusType = 2308, kVendorId = 2312, kProductId = 2316,
+        kStimulatorFlag = 2320
+    };
+    enum : std::size_t {
+        kCommentWidth = 520, kTriggerBufferIDWidth = 9, kImageSize = 320, kImagePath = 56, kImagePathWidth = 264,
+        kDataSourceNameWidth = 80, kSerialNumberWidth = 20
+    };
+    static constexpr uint16_t kCurrentVersion = 11;
+    static constexpr int kNumberOfImages = 4;
+
+    // Bytes of the record that a file of `version` holds, version field included; 0 for an unknown version.
+    static std::size_t PrefixLength(uint16_t version);
+};
+
+class CKVXAStreamFile {
+public:
+    CKVXAStreamFile();
+    virtual ~CKVXAStreamFile();
+    CKVXAStreamFile(const CKVXAStreamFile&) = delete;
+    CKVXAStreamFile& operator=(const CKVXAStreamFile&) = delete;
+
+    virtual uint32_t GetSoftwareVersionMajor() const { return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion1) : 0; }
+    virtual uint32_t GetSoftwareVersionMinor() const { return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion2) : 0; }
+    virtual int32_t GetHeaderVersion() const { return m_pHdr ? m_pHdr->U16(KVXHDR::kVersion) : 0; }
+    virtual int32_t GetRecordingMode() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kRecordingMode) : 0; }
+    virtual int32_t GetSourceType() const { return Hdr().I32(KVXHDR::kSourceType); }
+    virtual int32_t GetMillisamplesPerSecond() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kMilliSamples) : 0; }
+    virtual const char* GetComment() const { return m_pHdr ? m_pHdr->Text(KVXHDR::kComment) : nullptr; }
+    // Calendar fields of the header's start time.
+    virtual uint16_t GetYear() const { return StartCalendar().wYear; }
+    virtual uint16_t GetMonth() const { return StartCalendar().wMonth; }
+    virtual uint16_t GetDay() const { return StartCalendar().wDay; }
+    virtual uint16_t GetHour() const { return StartCalendar().wHour; }
+    virtual uint16_t GetMinute() const { return StartCalendar().wMinute; }
+    virtual uint16_t GetSecond() const { return StartCalendar().wSecond; }
+    virtual uint16_t GetMillisecond() const { return StartCalendar().wMilliseconds; }
+    virtual uint16_t GetMicrosecond() const { return static_cast<uint16_t>((HeaderStart() % 1000000ULL) / 1000ULL); }
+    virtual uint16_t GetNanosecond() const { return static_cast<uint16_t>(HeaderStart() % 1000ULL); }
+    virtual int32_t GetStreamCount() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kStreamCount) : 0; }
+    // The stream at index i; null outside 0 ... count - 1.
+    virtual CKVXAStream* GetStream(int32_t i) const;
+    // The sweep length in milliseconds (the post-trigger time).
+    virtual int32_t GetSweepLength() const { return GetPostTriggerTime(); }
+    virtual int32_t GetPreTriggerTime() const { return static_cast<int32_t>(Hdr().F32(KVXHDR::kPreTrigger)); }
+    virtual int32_t GetPostTriggerTime() const { return static_cast<int32_t>(Hdr().F32(KVXHDR::kPostTrigger)); }
+    virtual int32_t GetStartTriggerStreamID() const { return m_lStartTriggerStream; }
+    virtual int32_t GetStopTriggerStreamID() const { return m_lStopTriggerStream; }
+    virtual CKVXATimeStamp* GetTimeStampStartPressed() { return &m_TimeStampStartPressed; }
+    virtual CKVXATimeStamp* GetStartTime() { return &m_TimeStampStart; }
+    virtual CKVXATimeStamp* GetStopTime() { return &m_TimeStampStop; }
+    virtual int32_t GetWithIndex() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kWithIndex) : 0; }
+    virtual int32_t GetSegmentTime() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kSegmentTime) : 0; }
+    virtual FILE* GetFilePointer() const { return m_pFile; }
+    virtual uint64_t GetFirstChunkPosition() const { return m_qwFirstChunkPosition; }
+    virtual int32_t SetStartTriggerStreamID(int32_t index) { m_lStartTriggerStream = index; return 0; }
+    virtual int32_t SetStopTriggerStreamID(int32_t index) { m_lStopTriggerStream = index; return 0; }
+    // Index of the first stream whose buffer ID equals `id` over 8 bytes; -1 when none.
+    virtual int32_t GetStreamIndexForStreamID(const char* id) const;
+    // Copies image record i's six integers and four reals; false (nothing written) without a header
+    // or for an index outside 0 ... 3.
+    virtual bool GetImageData(int32_t i, int32_t* l1, int32_t* l2, int32_t* l3, int32_t* l4, int32_t* l5,
+                              int32_t* l6, double* d1, double* d2, double* d3, double* d4) const;
+    // The path text of image record i; null without a header or for an index outside 0 ... 3.
+    virtual const char* GetImageFilePathName(int32_t i) const;
+    // Parses everything from the container head up to the first data chunk.
+    virtual bool ReadHdr();
+
+    // Opens a recording; a FileOpenResult.
+    int OpenFile(const char* path);
+    int CloseFile();
+    void Destroy();
+
+    uint16_t GetElectrodeChannels() const { return Hdr().U16(KVXHDR::kElectrodeChannels); }
+    uint16_t GetElectrodeChannels2() const { return Hdr().U16(KVXHDR::kElectrodeChannels2); }
+    uint16_t GetElectrodeChannelOffset1() const { return Hdr().U16(KVXHDR::kElectrodeOffset1); }
+    uint16_t GetElectrodeChannelOffset2() const { return Hdr().U16(KVXHDR::kElectrodeOffset2); }
+    uint16_t GetAnalogChannels() const { return Hdr().U16(KVXHDR::kAnalogChannels); }
+    uint16_t GetAnalogChannels2() const { return Hdr().U16(KVXHDR::kAnalogChannels2); }
+    uint16_t GetAnalogChannelOffset1() const { return Hdr().U16(KVXHDR::kAnalogOffset1); }
+    uint16_t GetAnalogChannelOffset2() const { return Hdr().U16(KVXHDR::kAnalogOffset2); }
+    uint16_t GetDigitalChannels() const { return Hdr().U16(KVXHDR::kDigitalChannels); }
+    uint16_t GetTotalChannels() const { return Hdr().U16(KVXHDR::kTotalChannels); }
+    uint32_t GetDriverVersionMajor() const { return Hdr().U32(KVXHDR::kDriverMajor); }
+    uint32_t GetDriverVersionMinor() const { return Hdr().U32(KVXHDR::kDriverMinor); }
+    int32_t GetVoltageRange() const { return Hdr().I32(KVXHDR::kVoltageRange); }
+    int32_t Vantrel_DataSourceType() const { return Hdr().I32(KVXHDR::kDataSourceType); }
+    const char* GetDataSourceName() const { return Hdr().Text(KVXHDR::kDataSourceName); }
+    const char* GetSerialNumber() const { return Hdr().Text(KVXHDR::kSerialNumber); }
+    uint32_t GetBusType() const { return Hdr().U32(KVXHDR::kBusType); }
+    uint32_t GetVendorId() const { return Hdr().U32(KVXHDR::kVendorId); }
+    uint32_t GetProductId() const { return Hdr().U32(KVXHDR::kProductId); }
+
+    const KVXHDR* GetKVXHDR() const { return m_pHdr.get(); }
+    KVXHDR* GetKVXHDR() { return m_pHdr.get(); }
+    CKVLayout* GetLayout() const { return m_pLayout.get(); }
+    CMGrid9StimulatorProperty* GetStimulatorProperty() const { return m_pStimulator.get(); }
+    const char* GetPath() const { return m_szPath.c_str(); }
+    uint64_t GetListHdrSize() const { return m_qwListHdrSize; }
+    uint64_t GetListStrmSize() const { return m_qwListStrmSize; }
+    uint64_t GetIndexPosition() const { return m_qwIndexPosition; }
+    bool GetDiscardTimeIndex() const { return m_bDiscardTimeIndex; }
+    void SetDiscardTimeIndex(bool discard) { m_bDiscardTimeIndex = discard; }
+    bool GetLongChunks() const { return m_bLongChunks; }
+    uint64_t GetFirstChunkTime() const { return m_qwFirstChunkTime; }
+    void SetFirstChunkTime(uint64_t t) { m_qwFirstChunkTime = t; }
+
+    // Rebuilds what files of old writers lack; see the definitions.
+    int32_t ReconstructRecordingMode();
+    int32_t ReconstructSweepLength();
+    uint64_t ReconstructStartTime();
+
+private:
+    // The loaded header, or an all-zero one when none is loaded.
+    const KVXHDR& Hdr() const;
+    uint64_t HeaderStart() const { return m_pHdr ? m_pHdr->U64(KVXHDR::kStartTime) : 0; }
+    _SYSTEMTIME StartCalendar() const;
+    bool ReadHeaderRecord();
+    bool ReadStreams();
+    bool ReadDataSectionHead();
+    bool ReadEmbeddedIndex();
+    void ResolveTriggers();
+
+    FILE* m_pFile = nullptr;
+    std::string m_szPath;
+    std::unique_ptr<KVXHDR> m_pHdr;
+    std::vector<std::unique_ptr<CKVXAStream>> m_Streams;
+    CKVXATimeStamp m_TimeStampStartPressed;
+    CKVXATimeStamp m_TimeStampStart;
+    CKVXATimeStamp m_TimeStampStop;
+    uint64_t m_qwFirstChunkPosition = 0;
+    uint64_t m_qwIndexPosition = 0;
+    uint64_t m_qwListHdrSize = 0;
+    uint64_t m_qwListStrmSize = 0;
+    int32_t m_lStartTriggerStream = -2;
+    int32_t m_lStopTriggerStream = -2;
+    uint64_t m_qwFirstChunkTime = 0;
+    bool m_bDiscardTimeIndex = false;
+    bool m_bLongChunks = false;
+    std::unique_ptr<CKVLayout> m_pLayout;
+    std::unique_ptr<CMGrid9StimulatorProperty> m_pStimulator;
+    std::string m_szTempDir;
+};

@@ -1,0 +1,3 @@
+#include "settings/MGrid9StimulatorProperty.h"
+
+bool CMGrid9StimulatorProperty::ReadProperty(FILE*) { return false; }

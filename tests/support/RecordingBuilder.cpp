@@ -1,0 +1,272 @@
+#include "tests/support/RecordingBuilder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace kvdtest {
+namespace {
+
+constexpr std::size_t kHeaderRecordSize = 2328;
+
+// Writes `v` into an image at `off`, little-endian, `n` bytes.
+void Put(std::vector<uint8_t>& img, std::size_t off, uint64_t v, int n)
+{
+    for (int i = 0; i < n; ++i) img[off + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void PutText(std::vector<uint8_t>& img, std::size_t off, const std::string& s, std::size_t width)
+{
+    for (std::size_t i = 0; i < width; ++i) img[off + i] = i < s.size() ? static_cast<uint8_t>(s[i]) : 0;
+}
+void PutF32(std::vector<uint8_t>& img, std::size_t off, float f)
+{
+    uint32_t b;
+    std::memcpy(&b, &f, 4);
+    Put(img, off, b, 4);
+}
+void PutF64(std::vector<uint8_t>& img, std::size_t off, double d)
+{
+    uint64_t b;
+    std::memcpy(&b, &d, 8);
+    Put(img, off, b, 8);
+}
+
+}  // namespace
+
+std::size_t HeaderPrefixLength(uint16_t version)
+{
+    switch (version) {
+    case 0: return 808;
+    case 1: case 2: return 872;
+    case 3: case 4: return 888;
+    case 5: return 912;
+    case 6: case 7: return 1232;
+    case 8: case 9: return 2208;
+    case 10: return 2320;
+    case 11: return 2328;
+    default: return 0;
+    }
+}
+
+std::size_t ChannelRecordLength(uint16_t fileVersion, uint16_t h)
+{
+    if (fileVersion <= 5) return 788;
+    if (h == 0) return 792;
+    if (h == 1) return 1052;
+    return 1104;
+}
+
+std::vector<uint8_t> ChannelDesc::Encode(uint16_t fileVersion) const
+{
+    std::vector<uint8_t> img(1104, 0);
+    Put(img, 0, version, 2);
+    Put(img, 4, static_cast<uint32_t>(id), 4);
+    Put(img, 8, static_cast<uint32_t>(hwId), 4);
+    PutText(img, 12, name, 257);
+    PutText(img, 269, comment, 513);
+    Put(img, 784, referenceCount ? *referenceCount : static_cast<uint32_t>(references.size()), 4);
+    Put(img, 788, groupId, 2);
+    PutText(img, 790, decoratedName.empty() ? name : decoratedName, 257);
+    Put(img, 1048, static_cast<uint32_t>(gain), 4);
+    Put(img, 1052, static_cast<uint32_t>(reserved), 4);
+    const int32_t tail[] = {posX, posY, posZ, extentX, extentY, diameter,
+                            displayX, displayY, displayExtentX, displayExtentY, lowF, highF};
+    for (std::size_t i = 0; i < 12; ++i) Put(img, 1056 + 4 * i, static_cast<uint32_t>(tail[i]), 4);
+    img.resize(ChannelRecordLength(fileVersion, version));
+    ByteWriter w;
+    w.Raw(img);
+    for (const Ref& r : references) w.U16(r.bufferId).U16(0).I32(r.channelId);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> StreamDesc::Encode(uint16_t fileVersion) const
+{
+    const bool longHeader = fileVersion >= 5;
+    std::vector<uint8_t> hdr(804, 0);
+    Put(hdr, 0, headerVersion, 2);
+    PutText(hdr, 2, dataType, 9);
+    PutText(hdr, 11, name, 257);
+    PutText(hdr, 268, comment, 513);
+    Put(hdr, 782, id, 2);
+    Put(hdr, 784, millisamplesPerSecond, 4);
+    Put(hdr, 788, channelCount ? *channelCount : static_cast<uint32_t>(channels.size()), 4);
+    PutText(hdr, 792, bufferId, 12);
+    hdr.resize(longHeader ? 804 : 792);
+
+    ByteWriter body;
+    body.Raw(hdr);
+    for (const ChannelDesc& c : channels) body.Raw(c.Encode(fileVersion));
+
+    ByteWriter w;
+    w.ChunkHead("STRMHDR ", body.Size()).Raw(body.Bytes());
+
+    const std::size_t recordLength = formatVersion == 0 ? 24 : 32;
+    w.ChunkHead("STRMFMT ", formatSize ? *formatSize : recordLength + formatPrivate.size());
+    w.U16(formatVersion).U8(static_cast<uint8_t>(unitSign)).U8(0);
+    w.U16(adBits).U16(adZero).F64(unitsPerAD);
+    w.U16(bytesPerChannel).U16(defaultSamplesPerSegment).U16(defaultSegmentCount).U16(0);
+    if (formatVersion != 0) w.F64(secondScale);
+    w.Raw(formatPrivate);
+    return w.Bytes();
+}
+
+StreamDesc ElectrodeStream(int n, const std::string& bufferId, uint16_t id)
+{
+    StreamDesc s;
+    s.bufferId = bufferId;
+    s.id = id;
+    for (int i = 0; i < n; ++i) {
+        ChannelDesc c;
+        c.id = i;
+        c.hwId = i;
+        c.name = "E" + std::to_string(i + 1);
+        c.posX = 200 * (i % 8);
+        c.posY = 200 * (i / 8);
+        s.channels.push_back(c);
+    }
+    return s;
+}
+
+StreamDesc TriggerStream(const std::string& bufferId, uint16_t id, const std::string& name)
+{
+    StreamDesc s;
+    s.dataType = "trigger";
+    s.name = name;
+    s.bufferId = bufferId;
+    s.id = id;
+    s.headerVersion = 6;
+    ChannelDesc c;
+    c.name = "T1";
+    c.hwId = 63;
+    s.channels.push_back(c);
+    return s;
+}
+
+StreamDesc DigitalStream(const std::string& bufferId, uint16_t id)
+{
+    StreamDesc s;
+    s.dataType = "digital";
+    s.name = "Digital Raw Data";
+    s.bufferId = bufferId;
+    s.id = id;
+    s.adZero = 0;
+    s.unitsPerAD = 1.0;
+    ChannelDesc c;
+    c.name = "D1";
+    c.hwId = 60;
+    s.channels.push_back(c);
+    return s;
+}
+
+std::vector<uint8_t> ChunkDesc::Encode() const
+{
+    ByteWriter w;
+    w.ChunkHead(id, size ? *size : 16 + data.size()).U64(from).U64(to).Raw(data);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> RecordingDesc::EncodeHeaderRecord() const
+{
+    std::vector<uint8_t> img(kHeaderRecordSize, 0);
+    Put(img, 0, version, 2);
+    Put(img, 4, softwareWord1, 4);
+    Put(img, 8, softwareWord2, 4);
+    PutText(img, 272, comment, 520);
+    Put(img, 792, startPressed, 8);
+    Put(img, 800, static_cast<uint32_t>(streamCount ? *streamCount : static_cast<int32_t>(streams.size())), 4);
+    Put(img, 804, static_cast<uint32_t>(millisamplesPerSecond), 4);
+    Put(img, 808, static_cast<uint32_t>(recordingMode), 4);
+    PutF32(img, 812, preTrigger);
+    PutF32(img, 816, postTrigger);
+    Put(img, 820, startTriggerStreamId, 2);
+    Put(img, 824, static_cast<uint32_t>(sourceType), 4);
+    const uint16_t counts[] = {electrodeChannels, electrodeOffset, analogChannels, analogOffset,
+                               digitalChannels, digitalOffset, totalChannels};
+    for (std::size_t i = 0; i < 7; ++i) Put(img, 828 + 2 * i, counts[i], 2);
+    Put(img, 848, stopTime, 8);
+    Put(img, 856, chunkCount, 8);
+    Put(img, 864, static_cast<uint32_t>(withIndex), 4);
+    Put(img, 868, static_cast<uint32_t>(segmentTime), 4);
+    Put(img, 872, startTime, 8);
+    Put(img, 880, driverMajor, 4);
+    Put(img, 884, driverMinor, 4);
+    PutText(img, 888, startTriggerBufferId, 9);
+    PutText(img, 897, stopTriggerBufferId, 9);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const std::size_t base = 912 + 320 * i;
+        for (std::size_t k = 0; k < 6; ++k) Put(img, base + 4 * k, static_cast<uint32_t>(images[i].ints[k]), 4);
+        for (std::size_t k = 0; k < 4; ++k) PutF64(img, base + 24 + 8 * k, images[i].reals[k]);
+        PutText(img, base + 56, images[i].path, 264);
+    }
+    const uint16_t counts2[] = {electrodeChannels2, electrodeOffset2, analogChannels2, analogOffset2};
+    for (std::size_t i = 0; i < 4; ++i) Put(img, 2192 + 2 * i, counts2[i], 2);
+    Put(img, 2200, static_cast<uint32_t>(voltageRange), 4);
+    Put(img, 2204, static_cast<uint32_t>(dataSourceType), 4);
+    PutText(img, 2208, dataSourceName, 80);
+    PutText(img, 2288, serialNumber, 20);
+    Put(img, 2308, busType, 4);
+    Put(img, 2312, vendorId, 4);
+    Put(img, 2316, productId, 4);
+    img[2320] = stimulatorFlag;
+    return img;
+}
+
+std::vector<uint8_t> RecordingDesc::EncodeHeaderSection() const
+{
+    std::vector<uint8_t> record = EncodeHeaderRecord();
+    std::size_t prefix = HeaderPrefixLength(version);
+    if (prefix == 0) prefix = kHeaderRecordSize;  // an unknown version: write the whole record
+    record.resize(prefix);
+
+    ByteWriter w;
+    w.ChunkHead("KVXSTRM ", 0xFFFFFFFFFFFFFFFFULL);
+    w.ChunkHead("LISThdr ", 0);  // the size is patched below
+    w.ChunkHead("KVXHDR  ", kHeaderRecordSize).Raw(record);
+    w.Raw(layoutChunk).Raw(stimulatorChunk);
+    for (const StreamDesc& s : streams) w.Raw(s.Encode(version));
+    w.PutU64At(24, w.Size() - 32);
+    if (version == 0) w.ChunkHead("LISTstrm", listStrmSize);
+    if (version >= 3 && writeIndexPosition) w.ChunkHead("IDX1POS ", 8).U64(indexPosition);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> RecordingDesc::Encode() const
+{
+    std::vector<uint8_t> bytes = EncodeHeaderSection();
+    for (const ChunkDesc& c : chunks) {
+        const std::vector<uint8_t> encoded = c.Encode();
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+    return bytes;
+}
+
+std::string RecordingDesc::WriteTo(const std::string& path) const
+{
+    WriteFile(path, Encode());
+    return path;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot create " + path);
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
+}
+
+TempDir::TempDir()
+{
+    std::string templ = (std::filesystem::temp_directory_path() / "kvdtest-XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("cannot create a temporary folder");
+    m_path = templ;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+}  // namespace kvdtest

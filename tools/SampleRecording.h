@@ -1,0 +1,33 @@
+// The sample recording: a 60-electrode array (source type 1) at 25 kHz with one digital channel, a
+// trigger stream and a spike stream, filled with deterministic signals. Every sample value is a pure
+// function of its channel and index, so that tests and hosts can check what they read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kvdsample {
+
+constexpr int kElectrodes = 60;
+constexpr uint32_t kSampleRate = 25000;            // samples per second
+constexpr uint32_t kSamplesPerChunk = 3200;        // 128 ms of samples per data chunk
+constexpr uint16_t kADZero = 32768;
+constexpr double kVoltsPerAD = 1.25e-7;            // 0.125 microvolt per step
+constexpr uint64_t kStimulusPeriod = kSampleRate;  // one stimulus a second ...
+constexpr uint64_t kStimulusLength = 250;          // ... that holds digital bit 0 for 10 ms
+
+struct Options {
+    double seconds = 10.0;
+};
+
+// Raw 16-bit word of electrode channel `channel` (0 ... 59) at sample `index`.
+uint16_t ElectrodeSample(int channel, uint64_t index);
+// Raw 16-bit word of the digital channel at sample `index`.
+uint16_t DigitalSample(uint64_t index);
+// Time stamp (ns since 1601) of the recording's start.
+uint64_t StartTime();
+
+// Writes the sample recording to `path`; throws std::runtime_error on failure.
+void WriteSampleRecording(const std::string& path, const Options& options);
+
+}  // namespace kvdsample

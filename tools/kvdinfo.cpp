@@ -1,0 +1,124 @@
+// kvdinfo: opens a recording with the reader and prints what it knows about it.
+//   kvdinfo [FILE.kvd]
+// Without a file it writes the built-in sample recording to a temporary folder and describes that.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <unistd.h>
+
+#include "reader/KVXAStreamFile.h"
+#include "streams/KVXAStream.h"
+#include "tools/SampleRecording.h"
+
+namespace {
+
+const char* OpenResultText(int result)
+{
+    switch (result) {
+    case OK: return "opened";
+    case FILE_OPEN_FAILED: return "the file cannot be opened";
+    case WRONG_FILEFORMAT: return "not a recording of this format";
+    case forWRONG_HEADER: return "the file header is damaged or of an unknown version";
+    default: return "unknown failure";
+    }
+}
+
+const char* RecordingModeText(int32_t mode)
+{
+    switch (mode) {
+    case 0: return "continuous";
+    case 1: return "sweeps started by a trigger";
+    case 2: return "sweeps started and stopped by triggers";
+    default: return "unknown";
+    }
+}
+
+void PrintRecording(CKVXAStreamFile& file)
+{
+    const uint32_t sw1 = file.GetSoftwareVersionMajor(), sw2 = file.GetSoftwareVersionMinor();
+    std::printf("header version   %d\n", file.GetHeaderVersion());
+    std::printf("writer version   %u.%u.%u.%u\n", sw1 >> 16, sw1 & 0xFFFF, sw2 >> 16, sw2 & 0xFFFF);
+    std::printf("recorded         %04u-%02u-%02u %02u:%02u:%02u.%03u%03u%03u UTC\n", file.GetYear(),
+                file.GetMonth(), file.GetDay(), file.GetHour(), file.GetMinute(), file.GetSecond(),
+                file.GetMillisecond(), file.GetMicrosecond(), file.GetNanosecond());
+    CKVXATimeStamp* stop = file.GetStopTime();
+    std::printf("duration         %d.%03d s\n", stop->GetSecondFromStart(), stop->GetMillisecondFromStart());
+    std::printf("sample rate      %.3f Hz\n", file.GetMillisamplesPerSecond() / 1000.0);
+    std::printf("channels         %u electrode (+%u), %u analog (+%u), %u digital, %u in all\n",
+                file.GetElectrodeChannels(), file.GetElectrodeChannels2(), file.GetAnalogChannels(),
+                file.GetAnalogChannels2(), file.GetDigitalChannels(), file.GetTotalChannels());
+    std::printf("source type      %d\n", file.GetSourceType());
+    std::printf("recording mode   %d (%s)\n", file.GetRecordingMode(), RecordingModeText(file.GetRecordingMode()));
+    if (file.GetRecordingMode() != 0)
+        std::printf("sweep            pre-trigger %d ms, post-trigger %d ms\n", file.GetPreTriggerTime(),
+                    file.GetPostTriggerTime());
+    std::printf("comment          %s\n", file.GetComment());
+    std::printf("embedded index   %s\n", file.GetWithIndex() ? "yes" : "no");
+    std::printf("streams          %d\n", file.GetStreamCount());
+
+    for (int32_t i = 0; i < file.GetStreamCount(); ++i) {
+        const CKVXAStream* s = file.GetStream(i);
+        if (!s) continue;
+        std::printf("\nstream %d: %s \"%s\"\n", i, s->GetDataType(), s->GetName());
+        std::printf("  buffer ID %s, data chunk id %s, stream ID %d, header version %d\n", s->GetBufferID(),
+                    s->GetDataChunkID(), s->GetID(), s->GetHeaderVersion());
+        std::printf("  sample rate %.3f Hz, AD zero %u, %g units per AD step ('%c'), %d channels\n",
+                    s->GetMilliSamplesPerSecond() / 1000.0, s->GetADZero(), s->GetUnitsPerAD(),
+                    s->GetUnitSign() ? s->GetUnitSign() : ' ', s->GetChannelCount());
+        for (int32_t c = 0; c < s->GetChannelCount() && c < 32767; ++c) {
+            const CKVXAChannel* ch = s->GetChannel(static_cast<int16_t>(c));
+            if (ch) std::printf("    channel ID %3d  hardware ID %3d  %s\n", ch->GetID(), ch->GetHWID(), ch->GetName());
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string path;
+    std::string sampleDir;
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: kvdinfo [FILE.kvd]\n");
+        return 2;
+    }
+    if (argc == 2) {
+        path = argv[1];
+    } else {
+        char templ[] = "/tmp/kvdinfo-XXXXXX";
+        if (!mkdtemp(templ)) {
+            std::perror("kvdinfo");
+            return 1;
+        }
+        sampleDir = templ;
+        path = sampleDir + "/sample.kvd";
+        try {
+            kvdsample::Options options;
+            options.seconds = 2.0;
+            kvdsample::WriteSampleRecording(path, options);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kvdinfo: %s\n", e.what());
+            return 1;
+        }
+        std::printf("built-in sample recording (2 s, written by the kvdsynth generator)\n");
+    }
+
+    CKVXAStreamFile file;
+    const int result = file.OpenFile(path.c_str());
+    std::printf("file             %s\n", path.c_str());
+    int status = 0;
+    if (result != OK) {
+        std::printf("open failed      %d: %s\n", result, OpenResultText(result));
+        status = 1;
+    } else {
+        PrintRecording(file);
+    }
+    file.CloseFile();
+    if (!sampleDir.empty()) {
+        std::remove(path.c_str());
+        rmdir(sampleDir.c_str());
+    }
+    return status;
+}
