@@ -1,6 +1,7 @@
 #include "reader/KVXAStreamFile.h"
 
 #include <cstring>
+#include <sys/stat.h>
 
 #include "layout/KVLayout.h"
 #include "reader/FileIO.h"
@@ -107,6 +108,11 @@ int CKVXAStreamFile::OpenFile(const char* path)
 
     FILE* file = std::fopen(path, "rb");
     if (!file) return FILE_OPEN_FAILED;
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder opens but cannot be read
+        std::fclose(file);
+        return FILE_OPEN_FAILED;
+    }
     m_pFile = file;
     m_szPath.assign(path, strnlen(path, kMaxPath - 1));
 
