@@ -6,7 +6,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/LayoutChunkBuilder.h"
 #include "tests/support/RecordingBuilder.h"
+#include "tests/support/StimulatorChunkBuilder.h"
 
 namespace kvdsample {
 namespace {
@@ -66,6 +68,50 @@ kvdtest::RecordingDesc Describe(uint64_t samples)
     return rec;
 }
 
+// Stores the electrode layout of the sample in the file (source type 3) and adds the stimulator settings
+// of the one-a-second stimulus.
+void StoreLayoutAndStimulator(kvdtest::RecordingDesc& rec)
+{
+    rec.sourceType = 3;
+    kvdtest::LayoutChunkDesc layout;
+    layout.electrodes = kElectrodes;
+    layout.digital = 1;
+    for (int h = 0; h <= kElectrodes; ++h) {
+        kvdtest::LayoutRecordDesc r;
+        r.hwId = r.mapHwId = h;
+        r.electrodeType = 1;
+        r.meaNumber = 0;
+        if (h < kElectrodes) {
+            const kvdtest::ChannelDesc& c = rec.streams[0].channels[h];
+            r.subType = 0;
+            r.gain = c.gain;
+            r.lowF = c.lowF;
+            r.highF = c.highF;
+            r.name = r.decoratedName = r.thirdName = c.name;
+            r.meaName = "Sample 8x8";
+            r.amplifierName = "Sample amplifier";
+            r.posX = c.posX;
+            r.posY = c.posY;
+            r.displayX = c.displayX * 100;
+            r.displayY = c.displayY * 100;
+        } else {
+            r.subType = 2;
+            r.gain = 1;
+            r.name = r.decoratedName = r.thirdName = "D1";
+        }
+        layout.records.push_back(r);
+    }
+    rec.layoutChunk = layout.Encode();
+
+    kvdtest::StimulatorChunkDesc stim;
+    stim.asciiPath.clear();
+    stim.useAsciiFile = 0;
+    stim.entries = {{"sample", {{"stim1", {{0, 1}, {27, 1}}}}}};
+    for (auto& s : stim.stimuli) s.ibi = 1000000;
+    rec.stimulatorFlag = 1;
+    rec.stimulatorChunk = stim.Encode();
+}
+
 void Append(FILE* f, const std::vector<uint8_t>& bytes)
 {
     if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) throw std::runtime_error("write failed");
@@ -95,7 +141,8 @@ void WriteSampleRecording(const std::string& path, const Options& options)
 {
     if (!(options.seconds > 0.0) || options.seconds > 1e6) throw std::runtime_error("duration out of range");
     const uint64_t samples = static_cast<uint64_t>(options.seconds * kSampleRate);
-    const kvdtest::RecordingDesc rec = Describe(samples);
+    kvdtest::RecordingDesc rec = Describe(samples);
+    if (options.storedLayout) StoreLayoutAndStimulator(rec);
 
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
     if (!f) throw std::runtime_error("cannot create " + path);

@@ -18,6 +18,8 @@ constexpr uint64_t kStimulusLength = 250;          // ... that holds digital bit
 
 struct Options {
     double seconds = 10.0;
+    // Source type 3: the layout of the electrodes stored in the file, plus a stimulator chunk.
+    bool storedLayout = false;
 };
 
 // Raw 16-bit word of electrode channel `channel` (0 ... 59) at sample `index`.

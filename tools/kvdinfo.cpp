@@ -1,5 +1,6 @@
 // kvdinfo: opens a recording with the reader and prints what it knows about it.
-//   kvdinfo [FILE.kvd]
+//   kvdinfo [--layout] [FILE.kvd]
+// --layout also prints the electrode layout, one line per hardware channel.
 // Without a file it writes the built-in sample recording to a temporary folder and describes that.
 #include <cstdio>
 #include <cstdlib>
@@ -8,7 +9,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "layout/KVLayout.h"
 #include "reader/KVXAStreamFile.h"
+#include "settings/MGrid9StimulatorProperty.h"
 #include "streams/KVXAStream.h"
 #include "tools/SampleRecording.h"
 
@@ -74,19 +77,62 @@ void PrintRecording(CKVXAStreamFile& file)
     }
 }
 
+void PrintLayout(const CKVLayout& layout)
+{
+    std::printf("\nlayout: source type %d, %d channels (%d electrode, %d analog, %d digital)\n",
+                layout.GetSourceType(), layout.GetCount(), layout.GetElectrodeChannels(),
+                layout.GetAnalogChannels(), layout.GetDigitalChannels());
+    std::printf("  hwid  name      kind  MEA  name of MEA   x um     y um\n");
+    for (int i = 0; i < layout.GetCount(); ++i) {
+        int32_t x, y, z;
+        layout.GetElectrodePoint(i, x, y, z);
+        std::printf("  %4d  %-8s  %-4s  %3d  %-12s  %6d  %6d\n", i, layout.GetDecoratedElectrodeName(i).c_str(),
+                    layout.GetMeaSubTypeAsString(i), layout.GetMeaNumber(i), layout.GetMeaName(i).c_str(), x, y);
+    }
+}
+
+void PrintStimulator(const CMGrid9StimulatorProperty& stim)
+{
+    std::printf("\nstimulator: mode %d, %d channels, %d sync, %d trigger, DAC %u bits offset %d, blanking %s,"
+                " dedicated electrodes %s\n",
+                stim.GetMode(), stim.GetChannelNumber(), stim.GetSyncNumber(), stim.GetTriggerNumber(),
+                stim.GetDacResolution(), stim.GetDacOffset(), stim.GetBlanking() ? "on" : "off",
+                stim.GetDedicatedStimulationElectrodes() ? "yes" : "no");
+    std::printf("  range %d uV in %d uV steps, %d nA in %d nA steps\n", stim.GetVoltageRangeInMicroVolt(),
+                stim.GetVoltageResolutionInMicroVolt(), stim.GetCurrentRangeInNanoAmp(),
+                stim.GetCurrentResolutionInNanoAmp());
+    for (int i = 0; i < CMGrid9StimulatorProperty::NumberOfGrid9Stimuli; ++i)
+        std::printf("  stimulus %d: pre %d, A1 %d, T1 %d, A2 %d, T2 %d, IPI %d, pulses %d, IBI %d, bursts %d,"
+                    " repeat mode %d, trigger type %d source %d\n",
+                    i + 1, stim.GetPre(i), stim.GetA1(i), stim.GetT1(i), stim.GetA2(i), stim.GetT2(i), stim.GetIPI(i),
+                    stim.GetPulseRepeat(i), stim.GetIBI(i), stim.GetBurstRepeat(i), stim.GetRepeatMode(i),
+                    stim.GetTriggerType(i), stim.GetTriggerSource(i));
+    if (stim.GetUseAsciiFile()) std::printf("  stimuli from %s\n", stim.GetAsciiPathFileName().c_str());
+    for (const auto& entry : stim.GetListModeEntries())
+        std::printf("  list \"%s\": %zu groups\n", entry.first.c_str(), entry.second.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::string path;
     std::string sampleDir;
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-        std::fprintf(stderr, "usage: kvdinfo [FILE.kvd]\n");
+    bool showLayout = false;
+    bool usage = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--layout") == 0)
+            showLayout = true;
+        else if (argv[i][0] != '-' && path.empty())
+            path = argv[i];
+        else
+            usage = true;
+    }
+    if (usage) {
+        std::fprintf(stderr, "usage: kvdinfo [--layout] [FILE.kvd]\n");
         return 2;
     }
-    if (argc == 2) {
-        path = argv[1];
-    } else {
+    if (path.empty()) {
         char templ[] = "/tmp/kvdinfo-XXXXXX";
         if (!mkdtemp(templ)) {
             std::perror("kvdinfo");
@@ -114,6 +160,10 @@ int main(int argc, char** argv)
         status = 1;
     } else {
         PrintRecording(file);
+        const KVXHDR* hdr = file.GetKVXHDR();
+        if (hdr && hdr->U8(KVXHDR::kStimulatorFlag) != 0 && file.GetStimulatorProperty())
+            PrintStimulator(*file.GetStimulatorProperty());
+        if (showLayout && file.GetLayout()) PrintLayout(*file.GetLayout());
     }
     file.CloseFile();
     if (!sampleDir.empty()) {
