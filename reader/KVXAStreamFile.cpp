@@ -1,10 +1,16 @@
 #include "reader/KVXAStreamFile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
+#include <stdexcept>
+#include <utility>
 #include <sys/stat.h>
 
 #include "layout/KVLayout.h"
 #include "reader/FileIO.h"
+#include "reader/KVXAChunk.h"
+#include "reader/KVXAChunkTable.h"
 #include "settings/MGrid9StimulatorProperty.h"
 #include "streams/KVXAStream.h"
 
@@ -98,6 +104,12 @@ int CKVXAStreamFile::OpenFile(const char* path)
 {
     m_qwFirstChunkTime = 0;
     if (m_pFile || m_pHdr) Destroy();
+    m_Index.Destroy();
+    m_pChunkTable.reset();
+    // The first chunk read compares its time with the start time: nothing of a previous file may remain.
+    m_TimeStampStartPressed = CKVXATimeStamp();
+    m_TimeStampStart = CKVXATimeStamp();
+    m_TimeStampStop = CKVXATimeStamp();
     // A reused reader starts from the state of a new one, so that nothing of the previous file decides
     // how this one's triggers are resolved.
     m_lStartTriggerStream = -2;
@@ -349,15 +361,10 @@ bool CKVXAStreamFile::ReadDataSectionHead()
 
 bool CKVXAStreamFile::ReadEmbeddedIndex()
 {
-    // The chunk index reader is not part of this build yet: the file opens without its index.
+    if (m_Index.ReadHeaders(m_pFile) && m_Index.ReadItems(m_pFile) && m_Index.CheckIndex(m_pFile)) return true;
+    m_Index.Destroy();
     return false;
 }
-
-int32_t CKVXAStreamFile::ReconstructRecordingMode() { return GetRecordingMode(); }
-
-int32_t CKVXAStreamFile::ReconstructSweepLength() { return GetPostTriggerTime(); }
-
-uint64_t CKVXAStreamFile::ReconstructStartTime() { return m_pHdr ? m_pHdr->U64(KVXHDR::kStartTime) : 0; }
 
 int CKVXAStreamFile::CloseFile()
 {
@@ -375,8 +382,362 @@ void CKVXAStreamFile::Destroy()
 {
     if (m_pFile) std::fclose(m_pFile);
     m_pFile = nullptr;
+    m_pChunkTable.reset();
     m_Streams.clear();
     m_pHdr.reset();
+    m_Index.Destroy();
     m_szTempDir.clear();
     m_szPath.clear();
+}
+
+// ---- Sweeps and reconstruction of old files ---------------------------------------------------------
+
+namespace {
+
+// The first stream, in stream order, that has a data chunk, with that chunk; {nullptr, nullptr} when none.
+std::pair<CKVXAStream*, std::unique_ptr<CKVXAChunk>> FirstStreamWithChunk(const CKVXAStreamFile& file)
+{
+    for (int32_t i = 0; i < file.GetStreamCount(); ++i) {
+        CKVXAStream* stream = file.GetStream(i);
+        if (!stream) continue;
+        std::unique_ptr<CKVXAChunk> chunk(stream->GetFirstChunk());
+        if (chunk) return {stream, std::move(chunk)};
+    }
+    return {nullptr, nullptr};
+}
+
+// Pairs of neighbouring chunks compared when the recording mode and sweep length are reconstructed.
+constexpr int kReconstructPairs = 45;
+constexpr uint64_t kLongChunkNs = 128000000ULL;
+
+}  // namespace
+
+int32_t CKVXAStreamFile::ReconstructRecordingMode()
+{
+    auto [stream, chunk] = FirstStreamWithChunk(*this);
+    if (!stream) return 0;
+    for (int pair = 0; pair < kReconstructPairs; ++pair) {
+        const uint64_t previousTo = chunk->GetTo();
+        CKVXAChunk* next = stream->GetNextChunk(chunk.get());
+        if (!next) break;
+        chunk.release();  // deleted by GetNextChunk
+        chunk.reset(next);
+        if (chunk->GetFrom() != previousTo) return 1;
+    }
+    return 0;
+}
+
+int32_t CKVXAStreamFile::ReconstructSweepLength()
+{
+    auto [stream, chunk] = FirstStreamWithChunk(*this);
+    if (!stream) return 0;
+    const uint64_t first = chunk->GetFrom();
+    uint64_t longest = chunk->GetTo() - chunk->GetFrom();
+    int32_t length = 0;
+    for (int pair = 0; pair < kReconstructPairs; ++pair) {
+        const uint64_t previousTo = chunk->GetTo();
+        CKVXAChunk* next = stream->GetNextChunk(chunk.get());
+        if (!next) break;
+        chunk.release();
+        chunk.reset(next);
+        if (chunk->GetFrom() != previousTo) {
+            length = static_cast<int32_t>((previousTo - first) / 1000000ULL);
+            break;
+        }
+        longest = std::max(longest, chunk->GetTo() - chunk->GetFrom());
+    }
+    if (longest > kLongChunkNs) m_bLongChunks = true;
+    return length;
+}
+
+uint64_t CKVXAStreamFile::ReconstructStartTime()
+{
+    uint64_t earliest = 0;
+    bool found = false;
+    // Every second stream: the old writers paired each data stream with one that follows it.
+    for (int32_t i = 0; i < GetStreamCount(); i += 2) {
+        CKVXAStream* stream = GetStream(i);
+        if (!stream) continue;
+        std::unique_ptr<CKVXAChunk> chunk(stream->GetFirstChunk());
+        if (!chunk) continue;
+        if (!found || chunk->GetFrom() < earliest) earliest = chunk->GetFrom();
+        found = true;
+    }
+    return earliest;
+}
+
+int32_t CKVXAStreamFile::GetSweepCount()
+{
+    if (!m_Index.HasIndexes() && !ReadIndexFile(m_Index)) {
+        m_Index.Destroy();
+        GenerateIndex(m_Index);
+    }
+    const std::vector<uint64_t>* ends = m_Index.GetSweepEnds();
+    if (ends && !ends->empty())
+        m_TimeStampStop.SetTimeStamp(ends->back());
+    else
+        m_TimeStampStop.SetTimeStamp(m_TimeStampStart.GetTimeStamp());
+    const std::size_t count = m_Index.GetSweepCount();
+    return count > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(count);
+}
+
+namespace {
+
+uint64_t SweepTimeAt(const std::vector<uint64_t>& list, int32_t i)
+{
+    if (i < 0) throw std::out_of_range("sweep index");
+    return list.at(static_cast<std::size_t>(i));
+}
+
+}  // namespace
+
+CKVXATimeStamp* CKVXAStreamFile::GetSweepStartTimeAt(int32_t i)
+{
+    if (!m_Index.HasSweeps()) return nullptr;
+    auto stamp = std::make_unique<CKVXATimeStamp>();
+    stamp->SetTimeStamp(SweepTimeAt(*m_Index.GetSweepStarts(), i));
+    stamp->SetStart(m_TimeStampStart.GetStart());
+    return stamp.release();
+}
+
+CKVXATimeStamp* CKVXAStreamFile::GetSweepEndTimeAt(int32_t i)
+{
+    if (!m_Index.HasSweeps() || !m_Index.GetSweepEnds()) return nullptr;
+    auto stamp = std::make_unique<CKVXATimeStamp>();
+    stamp->SetTimeStamp(SweepTimeAt(*m_Index.GetSweepEnds(), i));
+    stamp->SetStart(m_TimeStampStart.GetStart());
+    return stamp.release();
+}
+
+uint64_t CKVXAStreamFile::GetSweepRawStartTimeAt(int32_t i)
+{
+    if (!m_Index.HasSweeps()) return 0;
+    return SweepTimeAt(*m_Index.GetSweepStarts(), i);
+}
+
+// ---- Reader-wide chunk walk ---------------------------------------------------------------------------
+
+void CKVXAStreamFile::NoteChunkRead(CKVXAChunk& chunk)
+{
+    const uint64_t from = chunk.GetFrom();
+    if (m_qwFirstChunkTime == 0) {
+        // Writers of header version 2 and older could start the data before the stored start time.
+        if (m_pHdr && GetHeaderVersion() <= 2 && from < m_TimeStampStart.GetTimeStamp()) {
+            m_pHdr->SetU64(KVXHDR::kStartTime, from);
+            m_TimeStampStart.SetTimeStamp(from);
+            m_TimeStampStartPressed.SetStart(from);
+            m_TimeStampStart.SetStart(from);
+            m_TimeStampStop.SetStart(from);
+        }
+        m_qwFirstChunkTime = from;
+    }
+    chunk.GetTimeStampFrom()->SetStart(m_TimeStampStart.GetTimeStamp());
+    chunk.GetTimeStampTo()->SetStart(m_TimeStampStart.GetTimeStamp());
+}
+
+CKVXAChunk* CKVXAStreamFile::ReadChunkFrom(FILE* file)
+{
+    if (!file) return nullptr;
+    uint8_t head[CKVXAChunk::kHeadSize];
+    if (!ReadExact(file, head, sizeof head)) return nullptr;
+    const uint64_t size = kvd::LoadU64(head + 8);
+    // A size that cannot hold the two times, or data beyond what a chunk can hold, ends the data.
+    if (size < 16 || size - 16 > CKVXAChunk::kMaxDataSize) return nullptr;
+    auto chunk = std::make_unique<CKVXAChunk>();
+    chunk->SetChunkID(reinterpret_cast<const char*>(head));
+    chunk->GetTimeStampFrom()->SetTimeStamp(kvd::LoadU64(head + 16));
+    chunk->GetTimeStampTo()->SetTimeStamp(kvd::LoadU64(head + 24));
+    NoteChunkRead(*chunk);
+    chunk->SetSize(size - 16);
+    chunk->SetDataPosition(kvd::Tell(file));
+    chunk->SetFile(m_pFile);
+    chunk->SetStream(nullptr);
+    return chunk.release();
+}
+
+CKVXAChunk* CKVXAStreamFile::GetFirstChunk()
+{
+    if (!m_pFile || !kvd::SeekTo(m_pFile, m_qwFirstChunkPosition)) return nullptr;
+    return ReadChunkFrom(m_pFile);
+}
+
+CKVXAChunk* CKVXAStreamFile::GetNextChunk(CKVXAChunk* previous)
+{
+    if (!m_pFile || !previous) return nullptr;
+    const uint64_t next = previous->GetEndPosition();
+    if (next < previous->GetDataPosition()) return nullptr;  // wrapped around
+    if (m_qwIndexPosition != 0 && next >= m_qwIndexPosition) return nullptr;
+    if (!kvd::SeekTo(m_pFile, next)) return nullptr;
+    CKVXAChunk* chunk = ReadChunkFrom(m_pFile);
+    if (chunk) delete previous;
+    return chunk;
+}
+
+CKVXAChunkTable* CKVXAStreamFile::GetChunkTable()
+{
+    if (!m_pFile) return nullptr;
+    if (!m_pChunkTable) {
+        std::vector<CKVXAChunkTable::StreamKey> keys(m_Streams.size());
+        for (std::size_t i = 0; i < m_Streams.size(); ++i) {
+            CKVXAChunkTable::StreamKey& key = keys[i];
+            std::memset(key.id, 0, sizeof key.id);
+            key.channelCount = 0;
+            if (!m_Streams[i]) continue;
+            std::memcpy(key.id, m_Streams[i]->GetDataChunkID(), 8);
+            kvd::UpperId(key.id);
+            const int32_t channels = m_Streams[i]->GetChannelCount();
+            key.channelCount = m_Streams[i]->HasRawData() && channels > 0 ? static_cast<uint32_t>(channels) : 0;
+        }
+        m_pChunkTable = std::make_unique<CKVXAChunkTable>(m_pFile, m_qwFirstChunkPosition, std::move(keys));
+    }
+    return m_pChunkTable.get();
+}
+
+void CKVXAStreamFile::InvalidateChunkTable()
+{
+    m_pChunkTable.reset();
+    for (auto& stream : m_Streams)
+        if (stream) stream->ForgetChunks();
+}
+
+int32_t CKVXAStreamFile::GetStreamIndex(const CKVXAStream* stream) const
+{
+    for (std::size_t i = 0; i < m_Streams.size(); ++i)
+        if (m_Streams[i].get() == stream) return static_cast<int32_t>(i);
+    return -1;
+}
+
+// ---- Chunk index --------------------------------------------------------------------------------------
+
+int CKVXAStreamFile::HandleCallback(const char* text, int percent)
+{
+    if (!m_pCallback) return 0;
+    const long now = static_cast<long>(std::clock());
+    const std::string current = text ? text : "";
+    if (current == m_szLastCallbackText && percent == m_lLastCallbackPercent &&
+        now - m_lLastCallbackClock < 200000L)
+        return 0;
+    m_szLastCallbackText = current.substr(0, 511);
+    m_lLastCallbackPercent = percent;
+    m_lLastCallbackClock = now;
+    return m_pCallback(text, percent);
+}
+
+std::string CKVXAStreamFile::SidecarPath() const
+{
+    if (m_szTempDir.empty()) return std::string();
+    std::string path = m_szTempDir + "kvxidx" + std::to_string(m_TimeStampStartPressed.GetTimeStamp());
+    return path.size() < kMaxPath ? path : std::string();
+}
+
+bool CKVXAStreamFile::ReadIndexFile(CMIndex1& index)
+{
+    const std::string path = SidecarPath();
+    if (path.empty() || !m_pFile) return false;
+    FILE* sidecar = std::fopen(path.c_str(), "rb");
+    if (!sidecar) return false;
+    // A sidecar of another recording that happens to share the start time describes other streams.
+    const bool ok = index.ReadHeaders(sidecar) && index.ReadItems(sidecar) &&
+                    index.GetStreamCount() == static_cast<uint32_t>(GetStreamCount()) && index.CheckIndex(m_pFile);
+    std::fclose(sidecar);
+    if (!ok) index.Destroy();
+    return ok;
+}
+
+bool CKVXAStreamFile::GenerateIndex(CMIndex1& index)
+{
+    constexpr uint64_t kItemSpacing = 250000;
+    const uint64_t fileSize = m_pCallback && m_pFile ? kvd::FileSize(m_pFile) : 0;
+
+    std::vector<uint64_t> starts, ends;
+    const int32_t streamCount = GetStreamCount();
+    std::vector<std::unique_ptr<CKVXAChunk>> current(static_cast<std::size_t>(std::max(streamCount, 0)));
+    int32_t reference = -1;
+    // The candidate of the next item: the lowest-positioned chunk seen while collecting; unset at time 0.
+    uint64_t candidateTime = 0, candidatePosition = 0;
+    bool haveCandidate = false;
+    for (int32_t i = 0; i < streamCount; ++i) {
+        CKVXAStream* stream = GetStream(i);
+        if (!stream) continue;
+        current[i].reset(stream->GetFirstChunk());
+        if (!current[i]) continue;
+        reference = i;
+        if (!haveCandidate || current[i]->GetDataPosition() < candidatePosition) {
+            candidateTime = current[i]->GetFrom();
+            candidatePosition = current[i]->GetDataPosition();
+            haveCandidate = true;
+        }
+    }
+    if (reference < 0) {
+        index.SetSweeps(std::move(starts), std::move(ends));
+        return true;
+    }
+
+    index.Add(candidateTime, candidatePosition - CKVXAChunk::kHeadSize);
+    uint64_t previousEnd = current[reference]->GetFrom();
+    starts.push_back(previousEnd);
+
+    enum class State { Idle, Armed, Collecting } state = State::Idle;
+    for (bool last = false; !last;) {
+        const CKVXAChunk* ref = current[reference].get();
+        const uint64_t t = ref->GetFrom();
+        if (previousEnd < t) {
+            starts.push_back(t);
+            ends.push_back(previousEnd);
+        }
+        previousEnd = ref->GetTo();
+        if (state == State::Armed) {
+            state = State::Collecting;
+            candidateTime = 0;
+        }
+        for (int32_t i = 0; i < streamCount; ++i) {
+            if (!current[i]) continue;
+            CKVXAChunk* next = GetStream(i)->GetNextChunk(current[i].get());
+            if (next) {
+                current[i].release();  // deleted by GetNextChunk
+                current[i].reset(next);
+                if (state == State::Idle && next->GetDataPosition() > candidatePosition + kItemSpacing) {
+                    state = State::Armed;
+                } else if (state == State::Collecting &&
+                           (candidateTime == 0 || next->GetDataPosition() < candidatePosition)) {
+                    candidateTime = next->GetFrom();
+                    candidatePosition = next->GetDataPosition();
+                }
+            } else {
+                last = true;
+                current[i].reset();
+            }
+        }
+        if (m_pCallback) {
+            uint64_t percent = 100;
+            if (current[reference] && fileSize / 100 != 0)
+                percent = (current[reference]->GetDataPosition() / 100 * 100) / (fileSize / 100);
+            if (HandleCallback("Generating index", static_cast<int>(std::min<uint64_t>(percent, 100))) != 0) {
+                index.Destroy();
+                return false;
+            }
+        }
+        if (state == State::Collecting) {
+            if (candidateTime != 0) index.Add(candidateTime, candidatePosition - CKVXAChunk::kHeadSize);
+            state = State::Idle;
+        }
+        if (!current[reference]) last = true;
+    }
+    current.clear();
+    ends.push_back(previousEnd);
+    index.SetSweeps(std::move(starts), std::move(ends));
+
+    if (m_bDiscardTimeIndex) {
+        index.ClearItems();
+    } else {
+        const std::string path = SidecarPath();
+        if (!path.empty()) {
+            if (FILE* sidecar = std::fopen(path.c_str(), "wb")) {
+                index.WriteHeaders(sidecar, m_szPath.c_str(), static_cast<uint32_t>(std::max(streamCount, 0)));
+                index.WriteItems(sidecar);
+                std::fclose(sidecar);
+            }
+        }
+    }
+    return true;
 }

@@ -10,7 +10,10 @@
 
 #include "reader/ByteOrder.h"
 #include "reader/KVXATimeStamp.h"
+#include "reader/MIndex1.h"
 
+class CKVXAChunk;
+class CKVXAChunkTable;
 class CKVXAStream;
 class CKVLayout;
 class CMGrid9StimulatorProperty;
@@ -76,10 +79,19 @@ public:
     virtual int32_t GetStreamCount() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kStreamCount) : 0; }
     // The stream at index i; null outside 0 ... count - 1.
     virtual CKVXAStream* GetStream(int32_t i) const;
-    // The sweep length in milliseconds (the post-trigger time).
-    virtual int32_t GetSweepLength() const { return GetPostTriggerTime(); }
+    // Number of sweeps; builds or loads the index when it has no items, and moves the stop time to the end
+    // of the last sweep (to the start time when there are none).
+    virtual int32_t GetSweepCount();
+    // The sweep length in milliseconds (the post-trigger time); -1 for a continuous recording.
+    virtual int32_t GetSweepLength() const { return GetRecordingMode() != 0 ? GetPostTriggerTime() : -1; }
     virtual int32_t GetPreTriggerTime() const { return static_cast<int32_t>(Hdr().F32(KVXHDR::kPreTrigger)); }
     virtual int32_t GetPostTriggerTime() const { return static_cast<int32_t>(Hdr().F32(KVXHDR::kPostTrigger)); }
+    // Start and end of sweep i as new time stamps owned by the caller (start reference: the recording's
+    // start); null without sweeps. std::out_of_range for i outside 0 ... GetSweepCount() - 1.
+    virtual CKVXATimeStamp* GetSweepStartTimeAt(int32_t i);
+    virtual CKVXATimeStamp* GetSweepEndTimeAt(int32_t i);
+    // Start of sweep i as a bare value; 0 without sweeps.
+    virtual uint64_t GetSweepRawStartTimeAt(int32_t i);
     virtual int32_t GetStartTriggerStreamID() const { return m_lStartTriggerStream; }
     virtual int32_t GetStopTriggerStreamID() const { return m_lStopTriggerStream; }
     virtual CKVXATimeStamp* GetTimeStampStartPressed() { return &m_TimeStampStartPressed; }
@@ -146,6 +158,43 @@ public:
     int32_t ReconstructSweepLength();
     uint64_t ReconstructStartTime();
 
+    // Walk over all data chunks of the file, whatever their stream. GetNextChunk deletes `previous` when it
+    // returns its successor; the walk ends where the embedded index begins.
+    CKVXAChunk* GetFirstChunk();
+    CKVXAChunk* GetNextChunk(CKVXAChunk* previous);
+    // Reads the chunk at the current position of `file`; null at the end or for a damaged head.
+    CKVXAChunk* ReadChunkFrom(FILE* file);
+    // Bookkeeping for every chunk read: the first chunk of an old file may move the start time back; the
+    // chunk's time stamps count from the recording start.
+    void NoteChunkRead(CKVXAChunk& chunk);
+
+    // The chunk index and the sweep list.
+    CMIndex1& GetIndex() { return m_Index; }
+    // Loads the sidecar index file of this recording; false (index emptied) when absent or damaged.
+    bool ReadIndexFile(CMIndex1& index);
+    // Builds the index by scanning the streams' chunks; false only when cancelled by the progress callback.
+    bool GenerateIndex(CMIndex1& index);
+    // The folder of sidecar index files (copied); unset by default and dropped with the file's contents.
+    void SetTempDir(const char* dir) { m_szTempDir = dir ? dir : ""; }
+    const std::string& GetTempDir() const { return m_szTempDir; }
+    // Path of the sidecar index file; empty without a folder or when the name would not fit.
+    std::string SidecarPath() const;
+
+    // Progress reports of long operations; a non-zero answer of the callback asks to cancel.
+    using ProgressCallback = int (*)(const char* text, int percent);
+    void SetProgressCallback(ProgressCallback callback) { m_pCallback = callback; }
+    ProgressCallback GetProgressCallback() const { return m_pCallback; }
+    // Calls the callback unless the same text and percentage were reported within the last 0.2 s of
+    // processor time; returns its answer, or 0.
+    int HandleCallback(const char* text, int percent);
+
+    // The chunk tables of the streams (created on first use); null without a file.
+    CKVXAChunkTable* GetChunkTable();
+    // Forgets the chunk tables, for a file that has grown since they were made.
+    void InvalidateChunkTable();
+    // Index of `stream` in this reader; -1 when it is not one of its streams.
+    int32_t GetStreamIndex(const CKVXAStream* stream) const;
+
 private:
     // The loaded header, or an all-zero one when none is loaded.
     const KVXHDR& Hdr() const;
@@ -176,4 +225,10 @@ private:
     std::unique_ptr<CKVLayout> m_pLayout;
     std::unique_ptr<CMGrid9StimulatorProperty> m_pStimulator;
     std::string m_szTempDir;
+    CMIndex1 m_Index;
+    std::unique_ptr<CKVXAChunkTable> m_pChunkTable;
+    ProgressCallback m_pCallback = nullptr;
+    std::string m_szLastCallbackText;
+    int m_lLastCallbackPercent = -1;
+    long m_lLastCallbackClock = 0;
 };

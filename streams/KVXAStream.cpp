@@ -1,10 +1,19 @@
 #include "streams/KVXAStream.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 #include "reader/FileIO.h"
+#include "reader/KVXAChunk.h"
+#include "reader/KVXAChunkTable.h"
 #include "reader/KVXAStreamFile.h"
+#include "settings/KVXAInfoTrigger.h"
+#include "settings/MSettingsReader.h"
+#include "streams/KVXAEvent.h"
+#include "streams/KVXAEvtSpike.h"
 
 using kvd::ReadExact;
 
@@ -281,3 +290,541 @@ int32_t CKVXAStream::RelativePos(int16_t index, bool wantX) const
 
 int32_t CKVXAStream::GetRelativeChannelPosX(int16_t index) const { return RelativePos(index, true); }
 int32_t CKVXAStream::GetRelativeChannelPosY(int16_t index) const { return RelativePos(index, false); }
+
+// ---- Chunk navigation ---------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kNone = CKVXAChunkTable::npos;
+constexpr uint64_t kNsPerSecond = 1000000000ULL;
+
+// Reads exactly n bytes at `pos` with positioned reads of the file's descriptor: a whole chunk goes
+// straight into `dst` without passing the stdio buffer. The stdio position is left alone; every stdio read
+// positions the file explicitly anyway. Readers never have unwritten output pending on the file.
+bool ReadAt(FILE* f, uint64_t pos, void* dst, std::size_t n)
+{
+    const int fd = fileno(f);
+    auto* out = static_cast<char*>(dst);
+    while (n > 0) {
+        if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
+        const ssize_t got = pread(fd, out, n, static_cast<off_t>(pos));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        pos += static_cast<uint64_t>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Samples per channel in a chunk of `size` data bytes with `k` channels.
+uint64_t SamplesIn(uint64_t size, uint64_t k) { return k ? (size / 2) / k : 0; }
+
+}  // namespace
+
+CKVXAChunkTable* CKVXAStream::ChunkTable(std::size_t& s)
+{
+    if (!m_pStreamFile || !m_pStrmHdr || !m_pStreamFile->GetFilePointer()) return nullptr;
+    if (m_lStreamIndex < 0) m_lStreamIndex = m_pStreamFile->GetStreamIndex(this);
+    if (m_lStreamIndex < 0) return nullptr;
+    CKVXAChunkTable* table = m_pStreamFile->GetChunkTable();
+    if (!table || static_cast<std::size_t>(m_lStreamIndex) >= table->StreamCount()) return nullptr;
+    s = static_cast<std::size_t>(m_lStreamIndex);
+    return table;
+}
+
+void CKVXAStream::FillChunk(CKVXAChunk& chunk, CKVXAChunkTable& table, std::size_t s, std::size_t entry)
+{
+    const KVXAChunkEntry& e = table.At(s, entry);
+    chunk.SetChunkID(e.id);
+    chunk.GetTimeStampFrom()->SetTimeStamp(e.from);
+    chunk.GetTimeStampTo()->SetTimeStamp(e.to);
+    m_pStreamFile->NoteChunkRead(chunk);
+    chunk.SetSize(e.size);
+    chunk.SetDataPosition(e.dataPosition);
+    chunk.SetFile(m_pStreamFile->GetFilePointer());
+    chunk.SetStream(this);
+}
+
+void CKVXAStream::SetCurrent(CKVXAChunkTable& table, std::size_t s, std::size_t entry)
+{
+    if (!m_pCurrentChunk) m_pCurrentChunk = std::make_unique<CKVXAChunk>();
+    FillChunk(*m_pCurrentChunk, table, s, entry);
+    m_lCurrentEntry = entry;
+}
+
+bool CKVXAStream::StepCurrent(CKVXAChunkTable& table, std::size_t s)
+{
+    if (!m_pCurrentChunk || !table.Has(s, m_lCurrentEntry + 1)) return false;
+    SetCurrent(table, s, m_lCurrentEntry + 1);
+    return true;
+}
+
+void CKVXAStream::ForgetChunks()
+{
+    m_pCurrentChunk.reset();
+    m_lCurrentEntry = 0;
+    m_lLoadedEntry = kNone;
+    m_lStreamIndex = -1;
+}
+
+CKVXAChunk* CKVXAStream::ReadChunkFrom(FILE* file)
+{
+    if (!file || !m_pStreamFile) return nullptr;
+    char wanted[8];
+    std::memcpy(wanted, m_szDataChunkID, 8);
+    kvd::UpperId(wanted);
+    char id[8];
+    if (!ReadExact(file, id, sizeof id)) return nullptr;
+    kvd::UpperId(id);
+    while (std::memcmp(id, wanted, 8) != 0) {
+        // Another stream's chunk: skip it by its size. Every step moves at least 16 bytes forward.
+        uint8_t size[8];
+        if (!ReadExact(file, size, sizeof size)) return nullptr;
+        const uint64_t here = kvd::Tell(file);
+        const uint64_t skip = kvd::LoadU64(size);
+        if (skip > static_cast<uint64_t>(INT64_MAX) - here || !kvd::SeekTo(file, here + skip)) return nullptr;
+        if (!ReadExact(file, id, sizeof id)) return nullptr;
+        kvd::UpperId(id);
+    }
+    uint8_t rest[24];
+    if (!ReadExact(file, rest, sizeof rest)) return nullptr;
+    const uint64_t size = kvd::LoadU64(rest);
+    if (size < 16 || size - 16 > CKVXAChunk::kMaxDataSize) return nullptr;
+    auto chunk = std::make_unique<CKVXAChunk>();
+    chunk->SetChunkID(id);
+    chunk->GetTimeStampFrom()->SetTimeStamp(kvd::LoadU64(rest + 8));
+    chunk->GetTimeStampTo()->SetTimeStamp(kvd::LoadU64(rest + 16));
+    chunk->SetSize(size - 16);
+    chunk->SetDataPosition(kvd::Tell(file));
+    chunk->SetFile(file);
+    chunk->SetStream(this);
+    m_pStreamFile->NoteChunkRead(*chunk);
+    return chunk.release();
+}
+
+CKVXAChunk* CKVXAStream::GetFirstChunk()
+{
+    if (!m_pStreamFile || !m_pStrmHdr) return nullptr;
+    std::size_t s = 0;
+    if (CKVXAChunkTable* table = ChunkTable(s)) {
+        if (!table->Has(s, 0)) return nullptr;
+        auto chunk = std::make_unique<CKVXAChunk>();
+        FillChunk(*chunk, *table, s, 0);
+        return chunk.release();
+    }
+    FILE* file = m_pStreamFile->GetFilePointer();
+    if (!file || !kvd::SeekTo(file, m_pStreamFile->GetFirstChunkPosition())) return nullptr;
+    return ReadChunkFrom(file);
+}
+
+CKVXAChunk* CKVXAStream::GetNextChunk(CKVXAChunk* chunk)
+{
+    if (!chunk || !m_pStreamFile || !m_pStrmHdr || !m_pStreamFile->GetFilePointer()) return nullptr;
+    CKVXAChunk* next = nullptr;
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    const std::size_t entry = table ? table->FindDataPosition(s, chunk->GetDataPosition()) : kNone;
+    if (entry != kNone) {
+        if (!table->Has(s, entry + 1)) return nullptr;
+        next = new CKVXAChunk();
+        FillChunk(*next, *table, s, entry + 1);
+    } else {
+        // A chunk this stream's walk did not produce: continue from its end in the file.
+        FILE* file = m_pStreamFile->GetFilePointer();
+        const uint64_t end = chunk->GetEndPosition();
+        if (end < chunk->GetDataPosition() || !kvd::SeekTo(file, end)) return nullptr;
+        next = ReadChunkFrom(file);
+        if (!next) return nullptr;
+    }
+    delete chunk;
+    return next;
+}
+
+CKVXAChunk* CKVXAStream::GetChunkNextTo(const CKVXATimeStamp* t)
+{
+    if (!t) return nullptr;
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    if (!table) return nullptr;
+    const uint64_t time = t->GetTimeStamp();
+    // Start at the chunk the index names for this time, so that the search is bounded by the index spacing.
+    std::size_t first = 0;
+    const CMIndex1& index = m_pStreamFile->GetIndex();
+    if (index.HasIndexes()) {
+        first = table->FindAtOrAfter(s, index.GetAt(static_cast<unsigned>(index.FindItemAtOrBefore(time)))->GetPosition());
+        if (first == kNone) return nullptr;
+    }
+    const std::size_t entry = table->FindToAfter(s, first, time);
+    if (entry == kNone) return nullptr;
+    auto chunk = std::make_unique<CKVXAChunk>();
+    FillChunk(*chunk, *table, s, entry);
+    return chunk.release();
+}
+
+bool CKVXAStream::MoveToChunk(const CKVXATimeStamp* t) { return t && MoveToNs(t->GetTimeStamp()); }
+
+bool CKVXAStream::MoveToNs(uint64_t t)
+{
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    if (!table) return false;
+    if (!m_pCurrentChunk || t < m_pCurrentChunk->GetFrom()) {
+        if (!table->Has(s, 0)) return false;
+        SetCurrent(*table, s, 0);
+    }
+    const std::size_t entry = table->FindToAfter(s, m_lCurrentEntry, t);
+    if (entry == kNone) {
+        // The walk ran out of chunks: it stays on the stream's last chunk.
+        if (table->Known(s) > 0) SetCurrent(*table, s, table->Known(s) - 1);
+        return false;
+    }
+    SetCurrent(*table, s, entry);
+    return true;
+}
+
+const int16_t* CKVXAStream::LoadEntry(CKVXAChunkTable& table, std::size_t s, std::size_t entry)
+{
+    if (entry == m_lLoadedEntry) return m_ChunkData.data();
+    const KVXAChunkEntry& e = table.At(s, entry);
+    const std::size_t words = static_cast<std::size_t>((e.size + 1) / 2);
+    if (m_ChunkData.size() < words + 1) {
+        // Sized for the largest chunk seen so far, so that a walk over a stream allocates once or twice.
+        m_ChunkData.resize(std::max<std::size_t>(words, static_cast<std::size_t>((table.LargestChunk(s) + 1) / 2)) + 1);
+    }
+    m_lLoadedEntry = kNone;
+    if (!ReadAt(m_pStreamFile->GetFilePointer(), e.dataPosition, m_ChunkData.data(), static_cast<std::size_t>(e.size)))
+        return nullptr;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    for (std::size_t i = 0; i < words; ++i) {
+        const auto* b = reinterpret_cast<const uint8_t*>(&m_ChunkData[i]);
+        m_ChunkData[i] = kvd::LoadI16(b);
+    }
+#endif
+    m_lLoadedEntry = entry;
+    return m_ChunkData.data();
+}
+
+// ---- Raw data -----------------------------------------------------------------------------------------
+
+uint64_t CKVXAStream::RawDataBufferSizeNs(uint64_t from, uint64_t to) const
+{
+    const int32_t rate = GetMilliSamplesPerSecond() / 1000;
+    const int32_t k = GetChannelCount();
+    if (!HasRawData() || from > to || rate <= 0 || k <= 0) return 0;
+    // floor(span * rate / 1e9) without overflow.
+    const uint64_t span = to - from;
+    const uint64_t samples = (span / kNsPerSecond) * static_cast<uint64_t>(rate) +
+                             (span % kNsPerSecond) * static_cast<uint64_t>(rate) / kNsPerSecond;
+    if (samples > UINT64_MAX / static_cast<uint64_t>(k)) return UINT64_MAX;
+    return samples * static_cast<uint64_t>(k);
+}
+
+int32_t CKVXAStream::GetRawDataBufferSize(const CKVXATimeStamp* from, const CKVXATimeStamp* to)
+{
+    if (!from || !to) return 0;
+    const uint64_t values = RawDataBufferSizeNs(from->GetTimeStamp(), to->GetTimeStamp());
+    return values > static_cast<uint64_t>(INT32_MAX) ? 0 : static_cast<int32_t>(values);
+}
+
+int32_t CKVXAStream::GetRawDataBufferSizeOfChannel()
+{
+    if (!HasRawData() || !HasContinuousData()) return 0;
+    const uint64_t start = m_pStreamFile->GetStartTime()->GetTimeStamp();
+    const uint64_t stop = m_pStreamFile->GetStopTime()->GetTimeStamp();
+    const int32_t msps = m_pStreamFile->GetMillisamplesPerSecond();
+    if (stop <= start || msps <= 0) return 0;
+    // Whole milliseconds times samples per millisecond (msps / 1e6, kept exact for rates of no whole kHz).
+    const uint64_t ms = (stop - start) / 1000000ULL;
+    if (ms > UINT64_MAX / static_cast<uint64_t>(msps)) return INT32_MAX;
+    const uint64_t samples = ms * static_cast<uint64_t>(msps) / 1000000ULL;
+    return samples > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(samples);
+}
+
+int32_t CKVXAStream::GetRawDataOfChannel(int16_t* buffer, int32_t channel)
+{
+    if (!buffer || !HasRawData() || !HasContinuousData()) return 0;
+    const int32_t k = GetChannelCount();
+    if (k <= 0 || channel < 0 || channel >= k) return 0;
+    const uint64_t limit = static_cast<uint64_t>(std::max(GetRawDataBufferSizeOfChannel(), 0));
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    if (!table) return 0;
+    uint64_t total = 0;
+    for (std::size_t e = 0; total < limit && table->Has(s, e); ++e) {
+        const int16_t* data = LoadEntry(*table, s, e);
+        if (!data) break;
+        const uint64_t n = std::min(SamplesIn(table->At(s, e).size, k), limit - total);
+        const int16_t* src = data + channel;
+        int16_t* out = buffer + total;
+        for (uint64_t i = 0; i < n; ++i, src += k) out[i] = *src;
+        total += n;
+    }
+    return static_cast<int32_t>(total);
+}
+
+int32_t CKVXAStream::GetRawDataOfChannelStartCount(int16_t* buffer, int32_t channel, int64_t start, int32_t count)
+{
+    if (!buffer || start < 0 || count <= 0 || !HasRawData() || !HasContinuousData()) return 0;
+    const int32_t k = GetChannelCount();
+    if (k <= 0 || channel < 0 || channel >= k) return 0;
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    if (!table) return 0;
+    uint64_t sample = static_cast<uint64_t>(start);
+    std::size_t e = table->FindSample(s, sample);
+    if (e == kNone) return 0;
+    int32_t delivered = 0;
+    while (delivered < count && table->Has(s, e)) {
+        SetCurrent(*table, s, e);
+        const KVXAChunkEntry& entry = table->At(s, e);
+        const uint64_t inChunk = SamplesIn(entry.size, k);
+        const uint64_t chunkStart = entry.samplesEnd - inChunk;
+        if (sample >= chunkStart && sample < entry.samplesEnd) {
+            const int16_t* data = LoadEntry(*table, s, e);
+            if (!data) break;
+            const uint64_t n = std::min<uint64_t>(entry.samplesEnd - sample, static_cast<uint64_t>(count - delivered));
+            const int16_t* src = data + (sample - chunkStart) * static_cast<uint64_t>(k) + channel;
+            int16_t* out = buffer + delivered;
+            for (uint64_t i = 0; i < n; ++i, src += k) out[i] = *src;
+            delivered += static_cast<int32_t>(n);
+            sample += n;
+        }
+        ++e;
+    }
+    return delivered;
+}
+
+int32_t CKVXAStream::GetRawData(int16_t* buffer, int32_t max, const CKVXATimeStamp* from, const CKVXATimeStamp* to)
+{
+    if (!from || !to) return 0;
+    return GetRawDataNs(buffer, max, from->GetTimeStamp(), to->GetTimeStamp());
+}
+
+int32_t CKVXAStream::GetRawDataNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to)
+{
+    if (!buffer || max <= 0 || !HasRawData() || from > to || !MoveToNs(from)) return 0;
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    if (!table) return 0;
+    const uint64_t limit = static_cast<uint64_t>(max);
+    uint64_t count = 0;
+    // Copies up to n values of the current chunk from value `offset`, within the chunk and within max.
+    auto copyFromChunk = [&](uint64_t offset, uint64_t n) {
+        const uint64_t values = m_pCurrentChunk->GetDataSize() / 2;
+        if (offset >= values) return true;
+        n = std::min({n, values - offset, limit - count});
+        if (n == 0) return true;
+        const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
+        if (!data) return false;
+        std::memcpy(buffer + count, data + offset, static_cast<std::size_t>(n) * 2);
+        count += n;
+        return true;
+    };
+
+    const CKVXAChunk* chunk = m_pCurrentChunk.get();
+    if (chunk->GetFrom() < from && from < chunk->GetTo()) {
+        // The first chunk is covered from `from` on.
+        const uint64_t n = RawDataBufferSizeNs(from, std::min(to, chunk->GetTo()));
+        if (!copyFromChunk(RawDataBufferSizeNs(chunk->GetFrom(), from), n)) return static_cast<int32_t>(count);
+        if (count == limit || !StepCurrent(*table, s)) return static_cast<int32_t>(count);
+    }
+    while (to >= m_pCurrentChunk->GetTo()) {
+        // Whole chunks: straight into the caller's buffer when it has room for all of the data.
+        const uint64_t size = m_pCurrentChunk->GetDataSize();
+        if ((limit - count) * 2 >= size) {
+            if (m_pCurrentChunk->ReadData(buffer + count) != static_cast<int32_t>(size)) return 0;
+            count += size / 2;
+        } else if (!copyFromChunk(0, size / 2)) {
+            return static_cast<int32_t>(count);
+        }
+        if (count == limit || !StepCurrent(*table, s)) return static_cast<int32_t>(count);
+    }
+    if (m_pCurrentChunk->GetFrom() < to) copyFromChunk(0, RawDataBufferSizeNs(m_pCurrentChunk->GetFrom(), to));
+    return static_cast<int32_t>(count);
+}
+
+// ---- Sweeps -------------------------------------------------------------------------------------------
+
+bool CKVXAStream::SweepSpan(int32_t sweep, uint64_t& start, uint64_t& end) const
+{
+    if (!m_pStreamFile || sweep < 0) return false;
+    const CMIndex1& index = m_pStreamFile->GetIndex();
+    const std::vector<uint64_t>* starts = index.GetSweepStarts();
+    const std::vector<uint64_t>* ends = index.GetSweepEnds();
+    if (!starts || !ends || static_cast<std::size_t>(sweep) >= std::min(starts->size(), ends->size())) return false;
+    start = (*starts)[static_cast<std::size_t>(sweep)];
+    end = (*ends)[static_cast<std::size_t>(sweep)];
+    return true;
+}
+
+int32_t CKVXAStream::GetSweepRawDataBufferSize(int32_t sweep)
+{
+    uint64_t start = 0, end = 0;
+    if (!HasRawData() || HasContinuousData() || !SweepSpan(sweep, start, end)) return 0;
+    const uint64_t values = RawDataBufferSizeNs(start, end);
+    return values > static_cast<uint64_t>(INT32_MAX) ? 0 : static_cast<int32_t>(values);
+}
+
+int32_t CKVXAStream::GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep)
+{
+    uint64_t start = 0, end = 0;
+    if (!HasRawData() || HasContinuousData() || !SweepSpan(sweep, start, end)) return 0;
+    return GetRawDataNs(buffer, max, start, end);
+}
+
+int32_t CKVXAStream::GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep, int32_t first, int32_t count)
+{
+    uint64_t start = 0, end = 0;
+    const int32_t msps = GetMilliSamplesPerSecond();
+    if (!HasRawData() || HasContinuousData() || first < 0 || count <= 0 || msps <= 0 ||
+        !SweepSpan(sweep, start, end))
+        return 0;
+    // Sample offsets to nanoseconds, truncated to whole microseconds.
+    const uint64_t m = static_cast<uint64_t>(msps);
+    const uint64_t from = start + (static_cast<uint64_t>(first) * kNsPerSecond / m) * 1000ULL;
+    const uint64_t to = start + ((static_cast<uint64_t>(first) + static_cast<uint64_t>(count)) * kNsPerSecond / m) * 1000ULL;
+    return GetRawDataNs(buffer, max, from, to);
+}
+
+int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel)
+{
+    const int32_t k = GetChannelCount();
+    if (!buffer || max <= 0 || k <= 0 || channel < 0 || channel >= k) return 0;
+    const int32_t values = GetSweepRawDataBufferSize(sweep);
+    if (values <= 0) return 0;
+    if (m_SweepScratch.size() < static_cast<std::size_t>(values)) m_SweepScratch.resize(static_cast<std::size_t>(values));
+    const int32_t got = GetSweepRawData(m_SweepScratch.data(), values, sweep);
+    const int32_t n = std::min(got / k, max);
+    for (int32_t i = 0; i < n; ++i) buffer[i] = m_SweepScratch[static_cast<std::size_t>(i) * k + channel];
+    return n;
+}
+
+int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel,
+                                              int32_t first, int32_t count)
+{
+    const int32_t k = GetChannelCount();
+    if (!buffer || max <= 0 || k <= 0 || channel < 0 || channel >= k || count <= 0) return 0;
+    if (static_cast<int64_t>(count) * k > INT32_MAX) return 0;
+    const int32_t values = count * k;
+    if (m_SweepScratch.size() < static_cast<std::size_t>(values)) m_SweepScratch.resize(static_cast<std::size_t>(values));
+    const int32_t got = GetSweepRawData(m_SweepScratch.data(), values, sweep, first, count);
+    const int32_t n = std::min(got / k, max);
+    for (int32_t i = 0; i < n; ++i) buffer[i] = m_SweepScratch[static_cast<std::size_t>(i) * k + channel];
+    return n;
+}
+
+// ---- Event navigation ----------------------------------------------------------------------------------
+// A chunk's first-event factory hands the chunk over to the cursor it makes; chunks that yield none stay
+// with the walk, which releases them as it steps on.
+
+CKVXAEvent* CKVXAStream::GetFirstEvent()
+{
+    CKVXAChunk* chunk = GetFirstChunk();
+    while (chunk) {
+        if (CKVXAEvent* cursor = chunk->GetFirstEvent()) return cursor;
+        CKVXAChunk* next = GetNextChunk(chunk);
+        if (!next) break;
+        chunk = next;
+    }
+    delete chunk;
+    return nullptr;
+}
+
+int32_t CKVXAStream::GetNextEvent(CKVXAEvent* cursor)
+{
+    (void)cursor;
+    return 0;
+}
+
+CKVXAEvent* CKVXAStream::GetEventNextTo(const CKVXATimeStamp* t)
+{
+    if (!t) return nullptr;
+    CKVXAChunk* chunk = GetChunkNextTo(t);
+    if (!chunk) return nullptr;
+    const char* type = GetDataType();
+    const bool raw = type && (std::strcmp(type, "analog") == 0 || std::strcmp(type, "chat") == 0 ||
+                              std::strcmp(type, "filter") == 0);
+    CKVXAEvent* cursor = chunk->GetFirstEvent();
+    while (!cursor) {
+        CKVXAChunk* next = GetNextChunk(chunk);
+        if (!next) break;
+        chunk = next;
+        cursor = chunk->GetFirstEvent();
+        if (!cursor && raw) break;
+    }
+    if (!cursor) {
+        delete chunk;
+        return nullptr;
+    }
+    const uint64_t time = t->GetTimeStamp();
+    while (cursor->GetRawTimeStamp() < time)
+        if (!cursor->Next()) break;
+    return cursor;
+}
+
+void CKVXAStream::EventCountFromTo(const CKVXATimeStamp* from, const CKVXATimeStamp* to, int32_t* counters,
+                                   int32_t counterCount)
+{
+    if (!from || !to || !counters || counterCount <= 0) return;
+    std::unique_ptr<CKVXAEvent> cursor(GetEventNextTo(from));
+    if (!cursor) return;
+    const char* type = GetDataType();
+    auto* spike = type && std::strcmp(type, "spikes") == 0 ? dynamic_cast<CKVXAEvtSpike*>(cursor.get()) : nullptr;
+    const uint64_t first = from->GetTimeStamp();
+    const uint64_t end = to->GetTimeStamp();
+    do {
+        const uint64_t t = cursor->GetRawTimeStamp();
+        if (t >= end) break;
+        // A cursor left on the stream's last record may lie before `from`.
+        if (t < first) continue;
+        const int32_t index = spike ? spike->GetChannel() : 0;
+        if (index < counterCount) ++counters[index];
+    } while (cursor->Next());
+}
+
+// ---- Information block ---------------------------------------------------------------------------------
+
+namespace {
+
+// The tag that opens the format-private bytes of each data type that has an information block.
+struct InfoTag {
+    const char* dataType;
+    const char* tag;
+};
+constexpr InfoTag kInfoTags[] = {
+    {"trigger", "PARAMTRG"}, {"chat", "PARAMCHT"},    {"filter", "PARAMFLT"},   {"spikes", "PARAMSPK"},
+    {"average", "PARAMEVP"}, {"spkparam", "PARAMSPP"}, {"bstparam", "PARAMBSP"},
+};
+constexpr std::size_t kInfoTagLength = 8;
+
+}  // namespace
+
+CKVXAInfo* CKVXAStream::GetInfo() const
+{
+    const char* type = GetDataType();
+    const int32_t version = GetHeaderVersion();
+    if (!type || version < 0) return nullptr;
+    const uint8_t* bytes = nullptr;
+    const int32_t size = GetStreamFormatPrivate(bytes);
+    // "params" blocks carry their own tags; their reader is not part of the build yet.
+    if (std::strcmp(type, "params") == 0) return nullptr;
+    const InfoTag* entry = nullptr;
+    for (const InfoTag& t : kInfoTags)
+        if (std::strcmp(type, t.dataType) == 0) entry = &t;
+    if (!entry || !bytes || size < static_cast<int32_t>(kInfoTagLength) ||
+        std::memcmp(bytes, entry->tag, kInfoTagLength) != 0)
+        return nullptr;
+    CMSettingsReader in(bytes + kInfoTagLength, static_cast<std::size_t>(size) - kInfoTagLength);
+    const auto blockVersion = static_cast<uint16_t>(version);
+    if (std::strcmp(type, "trigger") == 0) {
+        // The parameter-trigger section depends on the version of the writer of this stream's file.
+        const int32_t major = m_pStreamFile ? static_cast<int32_t>(m_pStreamFile->GetSoftwareVersionMajor())
+                                            : lSoftwareVersionMajor;
+        auto info = std::make_unique<CKVXAInfoTrigger>();
+        if (!info->ReadTriggerFormatInfo(in, blockVersion, major)) return nullptr;
+        return info.release();
+    }
+    // The settings of the other types are not built yet.
+    return nullptr;
+}

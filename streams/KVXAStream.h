@@ -8,9 +8,14 @@
 #include <vector>
 
 #include "reader/ByteOrder.h"
+#include "reader/KVXAChunk.h"
 #include "streams/KVXAChannel.h"
 
+class CKVXAChunkTable;
+class CKVXAEvent;
+class CKVXAInfo;
 class CKVXAStreamFile;
+class CKVXATimeStamp;
 class KVXHDR;
 
 // Result codes of CKVXAStream::ReadHdr.
@@ -92,6 +97,61 @@ public:
     int32_t GetRelativeChannelPosX(int16_t index) const;
     int32_t GetRelativeChannelPosY(int16_t index) const;
 
+    // ---- Raw data of continuous streams: 16-bit values interleaved by channel within each chunk ----
+    // Interleaved values of all channels in [from, to), at most `max`.
+    virtual int32_t GetRawData(int16_t* buffer, int32_t max, const CKVXATimeStamp* from, const CKVXATimeStamp* to);
+    // Every sample of one channel; the buffer holds GetRawDataBufferSizeOfChannel() samples, and no more
+    // are written. Returns the number of samples.
+    virtual int32_t GetRawDataOfChannel(int16_t* buffer, int32_t channel);
+    // `count` samples of one channel from sample index `start`; returns the samples delivered.
+    virtual int32_t GetRawDataOfChannelStartCount(int16_t* buffer, int32_t channel, int64_t start, int32_t count);
+    // Number of interleaved values in [from, to); 0 when it does not fit 31 bits.
+    virtual int32_t GetRawDataBufferSize(const CKVXATimeStamp* from, const CKVXATimeStamp* to);
+    // Samples per channel of the whole (continuous) recording.
+    virtual int32_t GetRawDataBufferSizeOfChannel();
+    // Sweeps of triggered recordings (sweep index as in CKVXAStreamFile::GetSweepStartTimeAt).
+    virtual int32_t GetSweepRawDataBufferSize(int32_t sweep);
+    virtual int32_t GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep);
+    virtual int32_t GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep, int32_t first, int32_t count);
+    virtual int32_t GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel);
+    virtual int32_t GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel,
+                                             int32_t first, int32_t count);
+
+    // ---- Chunk navigation; chunks returned belong to the caller ----
+    virtual CKVXAChunk* GetFirstChunk();
+    // The stream's chunk after `chunk`; deletes `chunk` when it returns a successor.
+    virtual CKVXAChunk* GetNextChunk(CKVXAChunk* chunk);
+    // The first chunk whose to-time is after `t`, searched from the index item at or before `t`.
+    virtual CKVXAChunk* GetChunkNextTo(const CKVXATimeStamp* t);
+
+    // ---- Event navigation; cursors returned belong to the caller ----
+    // A cursor on the stream's first record; null when no chunk yields one.
+    virtual CKVXAEvent* GetFirstEvent();
+    // Always 0: cursors move with CKVXAEvent::Next.
+    virtual int32_t GetNextEvent(CKVXAEvent* cursor);
+    // A cursor on the first record at or after `t`, or on the stream's last record when none is; null
+    // when no chunk from `t` on yields a record.
+    virtual CKVXAEvent* GetEventNextTo(const CKVXATimeStamp* t);
+    // Adds the records in [from, to) to `counters` (`counterCount` entries): for "spikes" streams to the
+    // entry of the record's channel (channels beyond the array are not counted), for other types to entry 0.
+    virtual void EventCountFromTo(const CKVXATimeStamp* from, const CKVXATimeStamp* to, int32_t* counters,
+                                  int32_t counterCount);
+
+    // ---- Information block ----
+    // A new information block for the stream's data type, decoded from the format-private bytes and owned
+    // by the caller; null when the type has none, the tag differs or the bytes cannot be decoded.
+    virtual CKVXAInfo* GetInfo() const;
+    // Reads this stream's next chunk from the current position of `file`, skipping other streams' chunks.
+    CKVXAChunk* ReadChunkFrom(FILE* file);
+    // Moves the stream's current chunk to the chunk that holds time `t`; false when none does.
+    bool MoveToChunk(const CKVXATimeStamp* t);
+    const CKVXAChunk* GetCurrentChunk() const { return m_pCurrentChunk.get(); }
+    // Drops the current chunk and the cached chunk data (the reader's chunk tables were rebuilt).
+    void ForgetChunks();
+    // Interleaved values in [from, to) and their number, on raw nanosecond times.
+    int32_t GetRawDataNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to);
+    uint64_t RawDataBufferSizeNs(uint64_t from, uint64_t to) const;
+
 private:
     void BuildNames(uint16_t fileVersion);
     int ReadFormat(FILE* file);
@@ -106,4 +166,21 @@ private:
     char m_szLegacyType[4] = {};
     std::unique_ptr<StrmFmt> m_pStrmFmt;
     CKVXAStreamFile* m_pStreamFile;
+
+    // Raw-data access state: the current chunk (its entry in the reader's chunk table), the data of the
+    // last chunk read whole, and scratch space of the sweep readers; all reused from call to call.
+    CKVXAChunkTable* ChunkTable(std::size_t& streamIndex);
+    void FillChunk(CKVXAChunk& chunk, CKVXAChunkTable& table, std::size_t s, std::size_t entry);
+    void SetCurrent(CKVXAChunkTable& table, std::size_t s, std::size_t entry);
+    bool StepCurrent(CKVXAChunkTable& table, std::size_t s);
+    bool MoveToNs(uint64_t t);
+    const int16_t* LoadEntry(CKVXAChunkTable& table, std::size_t s, std::size_t entry);
+    bool SweepSpan(int32_t sweep, uint64_t& start, uint64_t& end) const;
+
+    std::unique_ptr<CKVXAChunk> m_pCurrentChunk;
+    std::size_t m_lCurrentEntry = 0;
+    std::vector<int16_t> m_ChunkData;
+    std::size_t m_lLoadedEntry = static_cast<std::size_t>(-1);
+    std::vector<int16_t> m_SweepScratch;
+    int32_t m_lStreamIndex = -1;
 };

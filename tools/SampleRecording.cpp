@@ -1,11 +1,13 @@
 #include "tools/SampleRecording.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/EventRecords.h"
 #include "tests/support/LayoutChunkBuilder.h"
 #include "tests/support/RecordingBuilder.h"
 #include "tests/support/StimulatorChunkBuilder.h"
@@ -15,12 +17,35 @@ namespace {
 
 constexpr uint64_t kNsPerSample = 1000000000ULL / kSampleRate;
 
+// The slow oscillation of electrode channel `channel`, in AD steps.
+int Wave(int channel, uint64_t index)
+{
+    const double t = static_cast<double>(index) / kSampleRate;
+    return static_cast<int>(400.0 * std::sin(2.0 * M_PI * (1.0 + 0.25 * channel) * t));
+}
+
+uint64_t SpikePeriod(int channel) { return (997 + 13 * static_cast<uint64_t>(channel)) * kSampleRate / 1000; }
+
 uint64_t Mix(uint64_t x)
 {
     x += 0x9E3779B97F4A7C15ULL;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
     return x ^ (x >> 31);
+}
+
+// The trigger detector of the sample: rising edges of bit 0 of the digital channel (hardware ID 60).
+kvdtest::TriggerSettingsDesc StimulusDetector()
+{
+    kvdtest::TriggerSettingsDesc d;
+    // Dead time, -, -, -, level, -, slope, channel, triggered stream (2: digital), -, ...
+    d.words = {{100, 0, 1, 3, 0, 0, 1, kElectrodes, 2, 2, 1, 0, 0, 0}};
+    d.digitalTrigger = 1;
+    d.digitalValue = 1;
+    d.digitalType = 1;
+    d.digitalMask = 1;
+    d.inputBufferId = "digi0001";
+    return d;
 }
 
 kvdtest::RecordingDesc Describe(uint64_t samples)
@@ -57,9 +82,10 @@ kvdtest::RecordingDesc Describe(uint64_t samples)
     kvdtest::StreamDesc digital = kvdtest::DigitalStream("digi0001", 2);
     digital.defaultSamplesPerSegment = kSamplesPerChunk;
     kvdtest::StreamDesc trigger = kvdtest::TriggerStream("trig0001", 3, "Trigger 1");
-    kvdtest::StreamDesc spikes = kvdtest::ElectrodeStream(kElectrodes, "spks0001", 4);
-    spikes.dataType = "spikes";
-    spikes.name = "Spikes 1";
+    trigger.headerVersion = kTriggerHeaderVersion;
+    trigger.formatPrivate = kvdtest::TriggerSettingsBlock(StimulusDetector(), kTriggerHeaderVersion,
+                                                          (rec.softwareWord1 >> 16) >= 3);
+    kvdtest::StreamDesc spikes = kvdtest::SpikeStream(kElectrodes, kSpikeHeaderVersion, "spks0001", 4);
     spikes.adZero = kADZero;
     spikes.unitsPerAD = kVoltsPerAD;
     for (int i = 0; i < kElectrodes; ++i) spikes.channels[i].name = electrodes.channels[i].name;
@@ -127,9 +153,8 @@ uint16_t ElectrodeSample(int channel, uint64_t index)
     // deflection every (997 + 13 * channel) ms on every channel.
     const uint64_t h = Mix((static_cast<uint64_t>(channel) << 40) ^ index);
     const int noise = static_cast<int>(h & 0xFF) + static_cast<int>((h >> 8) & 0xFF) - 255;
-    const double t = static_cast<double>(index) / kSampleRate;
-    const int wave = static_cast<int>(400.0 * std::sin(2.0 * M_PI * (1.0 + 0.25 * channel) * t));
-    const uint64_t spikePeriod = (997 + 13 * static_cast<uint64_t>(channel)) * kSampleRate / 1000;
+    const int wave = Wave(channel, index);
+    const uint64_t spikePeriod = SpikePeriod(channel);
     const uint64_t inSpike = (index + 37 * static_cast<uint64_t>(channel)) % spikePeriod;
     const int spike = inSpike < 25 ? -static_cast<int>(640 - 50 * (inSpike > 12 ? inSpike - 12 : 12 - inSpike)) : 0;
     return static_cast<uint16_t>(kADZero + noise + wave + spike);
@@ -137,21 +162,93 @@ uint16_t ElectrodeSample(int channel, uint64_t index)
 
 uint16_t DigitalSample(uint64_t index) { return index % kStimulusPeriod < kStimulusLength ? 1 : 0; }
 
+namespace {
+
+// Trigger records of the stimuli whose rising edge of digital bit 0 lies in samples [first, end).
+std::vector<kvdtest::TriggerRecord> StimulusTriggers(uint64_t first, uint64_t end)
+{
+    std::vector<kvdtest::TriggerRecord> records;
+    for (uint64_t i = (first + kStimulusPeriod - 1) / kStimulusPeriod * kStimulusPeriod; i < end; i += kStimulusPeriod)
+        records.push_back({StartTime() + i * kNsPerSample, DigitalSample(i), 0, 0, 0});
+    return records;
+}
+
+// The electrode signal less its slow oscillation: noise and spike deflections.
+int Deviation(int channel, uint64_t index)
+{
+    return static_cast<int>(ElectrodeSample(channel, index)) - static_cast<int>(kADZero) - Wave(channel, index);
+}
+
+// The spike cut-outs whose first sample lies in [first, end) and whose last sample lies before `total`, in
+// time order. Deflections start where (index + 37 * channel) is a multiple of the channel's spike period
+// and last 25 samples; the detector fires at the first sample of one that falls below the threshold.
+std::vector<kvdtest::SpikeRecord> DetectedSpikes(uint64_t first, uint64_t end, uint64_t total)
+{
+    constexpr uint64_t kDeflection = 25;
+    std::vector<kvdtest::SpikeRecord> records;
+    for (int c = 0; c < kElectrodes; ++c) {
+        const uint64_t period = SpikePeriod(c);
+        const uint64_t phase = (period - (37 * static_cast<uint64_t>(c)) % period) % period;
+        // A crossing in [first + pre, end + pre) belongs to a deflection starting after first + pre - 25.
+        const uint64_t lo = first + kSpikePreSamples + 1 > kDeflection ? first + kSpikePreSamples + 1 - kDeflection : 0;
+        uint64_t onset = lo <= phase ? phase : phase + (lo - phase + period - 1) / period * period;
+        for (; onset < end + kSpikePreSamples; onset += period) {
+            for (uint64_t i = onset; i < onset + kDeflection; ++i) {
+                if (Deviation(c, i) >= kSpikeThreshold) continue;
+                if (i >= first + kSpikePreSamples && i < end + kSpikePreSamples && i + kSpikePostSamples <= total) {
+                    kvdtest::SpikeRecord r;
+                    r.time = StartTime() + (i - kSpikePreSamples) * kNsPerSample;
+                    r.channel = static_cast<uint16_t>(c);
+                    r.preEvent = kSpikePreSamples;
+                    r.hwId = static_cast<uint16_t>(c);
+                    for (uint64_t j = i - kSpikePreSamples; j < i + kSpikePostSamples; ++j)
+                        r.samples.push_back(static_cast<int16_t>(ElectrodeSample(c, j)));
+                    records.push_back(std::move(r));
+                }
+                break;
+            }
+        }
+    }
+    std::sort(records.begin(), records.end(), [](const kvdtest::SpikeRecord& a, const kvdtest::SpikeRecord& b) {
+        return a.time != b.time ? a.time < b.time : a.channel < b.channel;
+    });
+    return records;
+}
+
+}  // namespace
+
 void WriteSampleRecording(const std::string& path, const Options& options)
 {
     if (!(options.seconds > 0.0) || options.seconds > 1e6) throw std::runtime_error("duration out of range");
     const uint64_t samples = static_cast<uint64_t>(options.seconds * kSampleRate);
     kvdtest::RecordingDesc rec = Describe(samples);
     if (options.storedLayout) StoreLayoutAndStimulator(rec);
+    rec.withIndex = 1;  // the index position is filled in once the chunks are written
 
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
     if (!f) throw std::runtime_error("cannot create " + path);
-    Append(f.get(), rec.EncodeHeaderSection());
+    const std::vector<uint8_t> head = rec.EncodeHeaderSection();
+    Append(f.get(), head);
+
+    // The embedded index: an item for the first chunk and for every chunk at least 250,000 bytes after the
+    // previous item; the digital stream (the last one with chunks) is gap-free, so there is one sweep.
+    kvdtest::IndexDesc index;
+    index.path = path;
+    index.streamCount = static_cast<uint32_t>(rec.streams.size());
+    uint64_t position = head.size();
+    auto note = [&](const kvdtest::ChunkDesc& c) {
+        if (index.items.empty() || position >= index.items.back().second + 250000) index.items.emplace_back(c.from, position);
+        position += 32 + c.data.size();
+    };
 
     kvdtest::ChunkDesc electrode;
     kvdtest::ChunkDesc digital;
+    kvdtest::ChunkDesc trigger;
+    kvdtest::ChunkDesc spikes;
     electrode.id = "elec0001";
     digital.id = "digi0001";
+    trigger.id = "trig0001";
+    spikes.id = "spks0001";
     for (uint64_t first = 0; first < samples; first += kSamplesPerChunk) {
         const uint64_t n = std::min<uint64_t>(kSamplesPerChunk, samples - first);
         electrode.from = digital.from = StartTime() + first * kNsPerSample;
@@ -169,9 +266,27 @@ void WriteSampleRecording(const std::string& path, const Options& options)
             digital.data[2 * k] = static_cast<uint8_t>(d);
             digital.data[2 * k + 1] = static_cast<uint8_t>(d >> 8);
         }
+        note(electrode);
         Append(f.get(), electrode.Encode());
+        note(digital);
         Append(f.get(), digital.Encode());
+        // The event streams cover the same span, with a chunk (possibly empty) for every block.
+        trigger.from = spikes.from = electrode.from;
+        trigger.to = spikes.to = electrode.to;
+        trigger.data = kvdtest::EncodeTriggers(StimulusTriggers(first, first + n), kTriggerHeaderVersion);
+        spikes.data = kvdtest::EncodeSpikes(DetectedSpikes(first, first + n, samples), kSpikeHeaderVersion);
+        note(trigger);
+        Append(f.get(), trigger.Encode());
+        note(spikes);
+        Append(f.get(), spikes.Encode());
     }
+    if (samples > 0) index.sweeps.emplace_back(StartTime(), StartTime() + samples * kNsPerSample);
+    Append(f.get(), index.Encode());
+    // "IDX1POS " closes the header section: its value is the section's last 8 bytes.
+    uint8_t value[8];
+    for (int i = 0; i < 8; ++i) value[i] = static_cast<uint8_t>(position >> (8 * i));
+    if (fseeko(f.get(), static_cast<off_t>(head.size() - 8), SEEK_SET) != 0) throw std::runtime_error("cannot write " + path);
+    Append(f.get(), std::vector<uint8_t>(value, value + 8));
     if (std::fflush(f.get()) != 0) throw std::runtime_error("cannot write " + path);
 }
 

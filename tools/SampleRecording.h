@@ -15,6 +15,15 @@ constexpr uint16_t kADZero = 32768;
 constexpr double kVoltsPerAD = 1.25e-7;            // 0.125 microvolt per step
 constexpr uint64_t kStimulusPeriod = kSampleRate;  // one stimulus a second ...
 constexpr uint64_t kStimulusLength = 250;          // ... that holds digital bit 0 for 10 ms
+// The spike detector of the sample: a cut-out of kSpikePreSamples before and kSpikePostSamples from the
+// sample at which an electrode signal, less its slow oscillation, first falls below kSpikeThreshold steps.
+// A record's time stamp is the time of the cut-out's first sample.
+constexpr int kSpikeThreshold = -350;
+constexpr uint32_t kSpikePreSamples = 25;
+constexpr uint32_t kSpikePostSamples = 50;
+// Header versions of the event streams: trigger records of 22 bytes, spike records with a 22-byte head.
+constexpr uint16_t kTriggerHeaderVersion = 6;
+constexpr uint16_t kSpikeHeaderVersion = 8;
 
 struct Options {
     double seconds = 10.0;

@@ -6,12 +6,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
 #include "layout/KVLayout.h"
 #include "reader/KVXAStreamFile.h"
+#include "settings/KVXAInfoTrigger.h"
 #include "settings/MGrid9StimulatorProperty.h"
+#include "streams/KVXAEvent.h"
+#include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
 #include "tools/SampleRecording.h"
 
@@ -36,6 +41,49 @@ const char* RecordingModeText(int32_t mode)
     case 2: return "sweeps started and stopped by triggers";
     default: return "unknown";
     }
+}
+
+// Records of an event stream ("trigger" or "spikes"): their number and the first few.
+void PrintEvents(CKVXAStream& stream)
+{
+    constexpr int kShown = 5;
+    const bool spikes = std::strcmp(stream.GetDataType(), "spikes") == 0;
+    if (!spikes && std::strcmp(stream.GetDataType(), "trigger") != 0) return;
+    if (!spikes) {
+        std::unique_ptr<CKVXAInfo> info(stream.GetInfo());
+        if (const auto* trig = dynamic_cast<const CKVXAInfoTrigger*>(info.get()))
+            std::printf("  detector: input %s, channel %d, %s, level %d uV, slope %d, dead time %d%s\n",
+                        trig->GetInputBufferID(), trig->GetChannel(),
+                        trig->IsDigitalTrigger() ? "digital" : trig->IsParameterTrigger() ? "parameter" : "analog",
+                        trig->GetLevel(), trig->GetSlope(), trig->GetDeadTime(),
+                        trig->TrialSynchronization() ? ", trial synchronization" : "");
+        else
+            std::printf("  detector: no settings block\n");
+    }
+    std::unique_ptr<CKVXAEvent> cursor(stream.GetFirstEvent());
+    long count = 0;
+    if (cursor) {
+        do {
+            if (count < kShown) {
+                const double t = cursor->GetSecondFromStart() + cursor->GetMillisecondFromStart() / 1e3 +
+                                 cursor->GetMicrosecondFromStart() / 1e6 + cursor->GetNanosecondFromStart() / 1e9;
+                if (spikes) {
+                    const auto& spike = static_cast<const CKVXAEvtSpike&>(*cursor);
+                    std::printf("    %12.6f s  channel %3u  unit %u  %d samples:", t, spike.GetChannel(),
+                                spike.GetUnitID(), spike.GetCount());
+                    for (int32_t i = 0; i < spike.GetCount() && i < 8; ++i)
+                        std::printf(" %d", static_cast<int>(spike.GetADData(i)) - stream.GetADZero());
+                    std::printf("%s\n", spike.GetCount() > 8 ? " ..." : "");
+                } else {
+                    const auto& trig = static_cast<const CKVXAEvtTrigger&>(*cursor);
+                    std::printf("    %12.6f s  value %u  manual %d  trial %d  stimulus %d\n", t, trig.GetADData(),
+                                trig.GetManualTriggerCount(), trig.GetTrialNumber(), trig.GetStimulusNumber());
+                }
+            }
+            ++count;
+        } while (cursor->Next());
+    }
+    std::printf("  %ld records%s\n", count, count > kShown ? " (the first shown above)" : "");
 }
 
 void PrintRecording(CKVXAStreamFile& file)
@@ -74,6 +122,7 @@ void PrintRecording(CKVXAStreamFile& file)
             const CKVXAChannel* ch = s->GetChannel(static_cast<int16_t>(c));
             if (ch) std::printf("    channel ID %3d  hardware ID %3d  %s\n", ch->GetID(), ch->GetHWID(), ch->GetName());
         }
+        if (CKVXAStream* events = file.GetStream(i)) PrintEvents(*events);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "tests/support/RecordingBuilder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -239,7 +240,114 @@ std::vector<uint8_t> RecordingDesc::Encode() const
         bytes.insert(bytes.end(), encoded.begin(), encoded.end());
     }
     bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+    if (index) {
+        if (indexPosition == 0 && version >= 3 && writeIndexPosition) {
+            // The "IDX1POS " value is the last 8 bytes of the header section.
+            const std::size_t at = EncodeHeaderSection().size() - 8;
+            for (int i = 0; i < 8; ++i) bytes[at + i] = static_cast<uint8_t>(static_cast<uint64_t>(bytes.size()) >> (8 * i));
+        }
+        const std::vector<uint8_t> encoded = index->Encode();
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
     return bytes;
+}
+
+std::size_t RecordingDesc::FirstChunkPosition() const { return EncodeHeaderSection().size(); }
+
+std::size_t RecordingDesc::ChunkPosition(std::size_t i) const
+{
+    std::size_t pos = FirstChunkPosition();
+    for (std::size_t k = 0; k < i && k < chunks.size(); ++k) pos += 32 + chunks[k].data.size();
+    return pos;
+}
+
+std::vector<uint8_t> IndexDesc::Encode() const
+{
+    ByteWriter w;
+    w.ChunkHead(headerId, 303).U16(1).Text(path, 257).U32(streamCount);
+    w.U32(itemCount ? *itemCount : static_cast<uint32_t>(items.size()));
+    w.U64(items.empty() ? 0 : items.front().first).U64(items.empty() ? 0 : items.back().first);
+    w.U32(sweepCount ? *sweepCount : static_cast<uint32_t>(sweeps.size()));
+    w.U64(sweeps.empty() ? 0 : sweeps.front().first).U64(sweeps.empty() ? 0 : sweeps.back().second);
+    w.ChunkHead("IDXIDX  ", itemsSize ? *itemsSize : 16 * items.size());
+    for (const auto& item : items) w.U64(item.first).U64(item.second);
+    w.ChunkHead("IDXSWEEP", sweepsSize ? *sweepsSize : 16 * sweeps.size());
+    for (const auto& sweep : sweeps) w.U64(sweep.first).U64(sweep.second);
+    return w.Bytes();
+}
+
+uint16_t SampleWord(std::size_t stream, int channel, uint64_t index)
+{
+    uint64_t x = (static_cast<uint64_t>(stream) << 56) ^ (static_cast<uint64_t>(channel) << 40) ^ index;
+    x = (x ^ (x >> 31)) * 0x7FB5D329728EA185ULL;
+    x = (x ^ (x >> 27)) * 0x81DADEF4BC2DD44DULL;
+    return static_cast<uint16_t>(x ^ (x >> 33));
+}
+
+void AddSampleChunks(RecordingDesc& rec, const std::vector<std::size_t>& streams, const std::vector<RunDesc>& runs,
+                     uint32_t samplesPerChunk)
+{
+    std::vector<uint64_t> next(streams.size(), 0);  // sample index of each stream
+    for (const RunDesc& run : runs) {
+        for (uint64_t first = 0; first < run.samples; first += samplesPerChunk) {
+            const uint64_t n = std::min<uint64_t>(samplesPerChunk, run.samples - first);
+            for (std::size_t k = 0; k < streams.size(); ++k) {
+                const StreamDesc& s = rec.streams.at(streams[k]);
+                const uint64_t nsPerSample = 1000000000000ULL / s.millisamplesPerSecond;
+                const int channels = static_cast<int>(s.channels.size());
+                ChunkDesc c;
+                c.id = s.bufferId;
+                c.from = run.from + first * nsPerSample;
+                c.to = run.from + (first + n) * nsPerSample;
+                ByteWriter w;
+                for (uint64_t i = 0; i < n; ++i)
+                    for (int ch = 0; ch < channels; ++ch) w.U16(SampleWord(streams[k], ch, next[k] + i));
+                c.data = w.Bytes();
+                next[k] += n;
+                rec.chunks.push_back(std::move(c));
+            }
+        }
+    }
+}
+
+IndexDesc DescribeIndex(const RecordingDesc& rec)
+{
+    IndexDesc index;
+    index.streamCount = static_cast<uint32_t>(rec.streams.size());
+    // The last stream, in stream order, that has chunks gives the sweeps.
+    std::string reference;
+    for (const StreamDesc& s : rec.streams)
+        for (const ChunkDesc& c : rec.chunks)
+            if (c.id == s.bufferId) {
+                reference = s.bufferId;
+                break;
+            }
+    std::size_t pos = rec.FirstChunkPosition();
+    bool haveItem = false;
+    std::size_t lastItem = 0;
+    bool inSweep = false;
+    for (const ChunkDesc& c : rec.chunks) {
+        if (!haveItem || pos >= lastItem + 250000) {
+            index.items.emplace_back(c.from, pos);
+            lastItem = pos;
+            haveItem = true;
+        }
+        if (c.id == reference) {
+            if (!inSweep || c.from > index.sweeps.back().second)
+                index.sweeps.emplace_back(c.from, c.to);
+            else
+                index.sweeps.back().second = c.to;
+            inSweep = true;
+        }
+        pos += 32 + c.data.size();
+    }
+    return index;
+}
+
+void AttachIndex(RecordingDesc& rec)
+{
+    rec.index = DescribeIndex(rec);
+    rec.withIndex = 1;
 }
 
 std::string RecordingDesc::WriteTo(const std::string& path) const

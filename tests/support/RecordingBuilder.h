@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/ByteWriter.h"
@@ -101,6 +102,25 @@ struct ChunkDesc {
     std::vector<uint8_t> Encode() const;
 };
 
+// An index as stored after the data chunks ("IDX1KVX ", "IDXIDX  ", "IDXSWEEP"). Stored counts and
+// chunk sizes default to the list lengths; tests override them to write damaged indexes.
+struct IndexDesc {
+    std::string path = "built.kvd";
+    uint32_t streamCount = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> items;   // (from-time, position of the chunk's first byte)
+    std::vector<std::pair<uint64_t, uint64_t>> sweeps;  // (start, end)
+    std::optional<uint32_t> itemCount, sweepCount;
+    std::optional<uint64_t> itemsSize, sweepsSize;
+    std::string headerId = "IDX1KVX ";
+    std::vector<uint8_t> Encode() const;
+};
+
+// A gap-free stretch of samples: its start time and its length in samples.
+struct RunDesc {
+    uint64_t from = 0;
+    uint64_t samples = 0;
+};
+
 struct RecordingDesc {
     uint16_t version = 11;
     uint32_t softwareWord1 = (3u << 16) | 4u;  // writer 3.4
@@ -144,6 +164,12 @@ struct RecordingDesc {
     uint64_t indexPosition = 0;
     std::vector<ChunkDesc> chunks;                  // data chunks after the header section
     std::vector<uint8_t> trailer;                   // bytes after the chunks (an index, say)
+    // An index written after the trailer. Its position goes into "IDX1POS " unless indexPosition is set.
+    std::optional<IndexDesc> index;
+
+    // File position of the first data chunk, and of the chunk at `i`.
+    std::size_t FirstChunkPosition() const;
+    std::size_t ChunkPosition(std::size_t i) const;
 
     // The full 2328-byte header record image; the file holds HeaderPrefixLength(version) of it.
     std::vector<uint8_t> EncodeHeaderRecord() const;
@@ -154,6 +180,23 @@ struct RecordingDesc {
     // Writes the whole file; returns its path.
     std::string WriteTo(const std::string& path) const;
 };
+
+// Raw word of sample `index` of channel `channel` of the stream at `stream` in recordings built with
+// AddSampleChunks: a hash, so that a sample read from the wrong place does not match.
+uint16_t SampleWord(std::size_t stream, int channel, uint64_t index);
+
+// Appends the data chunks of continuous streams of `rec` (indexes into rec.streams): for every run, chunks
+// of `samplesPerChunk` samples, the chunks of all listed streams for the same time one after the other. The
+// sample index of each stream counts on across runs; a stream's sample i lies i * 1e12 / (millisamples per
+// second) ns after its run's start. The last chunk of a run may be shorter.
+void AddSampleChunks(RecordingDesc& rec, const std::vector<std::size_t>& streams, const std::vector<RunDesc>& runs,
+                     uint32_t samplesPerChunk);
+
+// The index a writer would store for `rec`: an item for the first chunk and then for each chunk that starts
+// at least 250,000 bytes after the previous item, and one sweep per gap-free run of the last stream's chunks.
+IndexDesc DescribeIndex(const RecordingDesc& rec);
+// Sets rec.index to DescribeIndex(rec) and the header's index flag.
+void AttachIndex(RecordingDesc& rec);
 
 // Writes bytes to a file; throws std::runtime_error on failure.
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -1,0 +1,139 @@
+// Reading speed of raw data, against one sequential read of the same file.
+//   kvd_read_bench [--seconds S] [--file PATH] [--keep]
+// Makes the kvdsynth sample recording (60 electrodes and one digital channel at 25 kHz; the default of
+// 330 s is about 1 GB), reads it once to bring it into the page cache, and reports MB/s of file data and
+// the ratio of each time to one sequential read of the whole file:
+//   (a) one channel read whole, (b) one channel read in one-second pieces, (c) every channel read in
+//   one-second pieces (per channel pass), (d) opening the file and counting its sweeps, with the embedded
+//   index and with the index rebuilt by scanning the chunks.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "reader/FileIO.h"
+#include "reader/KVXAStreamFile.h"
+#include "reader/MIndex1.h"
+#include "streams/KVXAStream.h"
+#include "tools/SampleRecording.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(const std::function<void()>& f)
+{
+    const auto t0 = Clock::now();
+    f();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// Best of `runs` timings.
+double Best(int runs, const std::function<void()>& f)
+{
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) best = std::min(best, Seconds(f));
+    return best;
+}
+
+uint64_t g_sink = 0;
+
+void ReadSequentially(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) std::exit(1);
+    std::vector<char> block(1 << 20);
+    std::size_t n;
+    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) g_sink += static_cast<unsigned char>(block[n - 1]);
+    std::fclose(f);
+}
+
+void Report(const char* what, double seconds, double fileBytes, double sequential)
+{
+    std::printf("%-52s %9.3f s %9.0f MB/s %7.2fx\n", what, seconds, fileBytes / 1e6 / seconds, seconds / sequential);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = 330.0;
+    std::string path = "/tmp/kvd_read_bench.kvd";
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--file") && i + 1 < argc) path = argv[++i];
+        else if (!std::strcmp(argv[i], "--keep")) keep = true;
+        else {
+            std::fprintf(stderr, "usage: kvd_read_bench [--seconds S] [--file PATH] [--keep]\n");
+            return 2;
+        }
+    }
+    kvdsample::Options options;
+    options.seconds = seconds;
+    kvdsample::WriteSampleRecording(path, options);
+
+    CKVXAStreamFile probe;
+    if (probe.OpenFile(path.c_str()) != OK) return 1;
+    const double bytes = static_cast<double>(kvd::FileSize(probe.GetFilePointer()));
+    probe.CloseFile();
+    std::printf("recording: %.0f s, %.1f MB, 60 + 1 channels at 25 kHz\n", seconds, bytes / 1e6);
+
+    ReadSequentially(path);  // into the page cache
+    const double sequential = Best(3, [&] { ReadSequentially(path); });
+    Report("sequential read of the file (1 MB blocks)", sequential, bytes, sequential);
+
+    CKVXAStreamFile file;
+    file.OpenFile(path.c_str());
+    CKVXAStream* electrodes = file.GetStream(0);
+    const int32_t perChannel = electrodes->GetRawDataBufferSizeOfChannel();
+    std::vector<int16_t> whole(static_cast<std::size_t>(perChannel));
+    std::vector<int16_t> piece(25000);
+
+    const double a = Best(3, [&] {
+        const int32_t n = electrodes->GetRawDataOfChannel(whole.data(), 0);
+        if (n != perChannel) std::printf("short read: %d of %d\n", n, perChannel);
+        g_sink += static_cast<uint16_t>(whole[n / 2]);
+    });
+    Report("(a) one channel read whole", a, bytes, sequential);
+
+    auto readInPieces = [&](int32_t channel) {
+        int64_t start = 0;
+        int32_t n;
+        while ((n = electrodes->GetRawDataOfChannelStartCount(piece.data(), channel, start, 25000)) > 0) {
+            g_sink += static_cast<uint16_t>(piece[n - 1]);
+            start += n;
+        }
+        if (start != perChannel) std::printf("pieces delivered %lld of %d\n", static_cast<long long>(start), perChannel);
+    };
+    const double b = Best(3, [&] { readInPieces(0); });
+    Report("(b) one channel in one-second pieces", b, bytes, sequential);
+
+    const double c = Seconds([&] {
+        for (int32_t ch = 0; ch < electrodes->GetChannelCount(); ++ch) readInPieces(ch);
+    });
+    Report("(c) all 60 channels in one-second pieces, in all", c, 60 * bytes, sequential);
+    Report("(c) ... one channel's pass", c / 60, bytes, sequential);
+
+    const double d = Best(3, [&] {
+        CKVXAStreamFile f;
+        f.OpenFile(path.c_str());
+        g_sink += static_cast<uint64_t>(f.GetSweepCount());
+    });
+    Report("(d) open and count sweeps (embedded index)", d, bytes, sequential);
+    const double d2 = Best(3, [&] {
+        CKVXAStreamFile f;
+        f.OpenFile(path.c_str());
+        f.GetIndex().Destroy();  // as for a file without an embedded index
+        g_sink += static_cast<uint64_t>(f.GetSweepCount());
+    });
+    Report("(d) open and count sweeps (index rebuilt by scanning)", d2, bytes, sequential);
+
+    std::printf("(checksum %llu)\n", static_cast<unsigned long long>(g_sink));
+    if (!keep) std::remove(path.c_str());
+    return 0;
+}

@@ -1,0 +1,148 @@
+#include "reader/KVXAChunk.h"
+
+#include <cstring>
+#include <new>
+
+#include "reader/ByteOrder.h"
+#include "reader/FileIO.h"
+#include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAEvtTrigger.h"
+#include "streams/KVXAStream.h"
+
+CKVXAChunk::CKVXAChunk()
+    : m_pTimeStampFrom(std::make_unique<CKVXATimeStamp>()), m_pTimeStampTo(std::make_unique<CKVXATimeStamp>())
+{
+}
+
+CKVXAChunk::~CKVXAChunk() = default;
+
+void CKVXAChunk::SetChunkID(const char id[8])
+{
+    std::memcpy(m_szChunkID, id, 8);
+    m_szChunkID[8] = 0;
+}
+
+int32_t CKVXAChunk::ReadData(void* buffer)
+{
+    if (!buffer || m_qwSize > kMaxDataSize) return 0;
+    if (m_pData) {
+        std::memcpy(buffer, m_pData.get(), static_cast<std::size_t>(m_qwSize));
+        return static_cast<int32_t>(m_qwSize);
+    }
+    if (!m_pFile || !kvd::SeekTo(m_pFile, m_qwDataPosition)) return 0;
+    if (!kvd::ReadExact(m_pFile, buffer, static_cast<std::size_t>(m_qwSize))) return 0;
+    return static_cast<int32_t>(m_qwSize);
+}
+
+int32_t CKVXAChunk::ReadData(int16_t* buffer)
+{
+    const int32_t n = ReadData(static_cast<void*>(buffer));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    // Samples are stored little-endian.
+    auto* bytes = reinterpret_cast<uint8_t*>(buffer);
+    for (int32_t i = 0; i + 1 < n; i += 2) {
+        const int16_t v = kvd::LoadI16(bytes + i);
+        std::memcpy(bytes + i, &v, 2);
+    }
+#endif
+    return n;
+}
+
+CKVXAChunk* CKVXAChunk::Clone()
+{
+    if (m_qwSize >= kMaxCloneSize) return nullptr;
+    auto clone = std::make_unique<CKVXAChunk>();
+    clone->SetChunkID(m_szChunkID);
+    clone->m_qwSize = m_qwSize;
+    *clone->m_pTimeStampFrom = *m_pTimeStampFrom;
+    *clone->m_pTimeStampTo = *m_pTimeStampTo;
+    // One spare byte keeps the allocation non-empty for a chunk without data.
+    clone->m_pData.reset(new uint8_t[static_cast<std::size_t>(m_qwSize) + 1]());
+    if (m_qwSize != 0 && ReadData(static_cast<void*>(clone->m_pData.get())) != static_cast<int32_t>(m_qwSize))
+        return nullptr;
+    return clone.release();
+}
+
+int32_t CKVXAChunk::WriteChunk(FILE* out, uint64_t shift)
+{
+    if (!out || !m_pData || m_qwSize >= kMaxCloneSize) return -1;
+    if (shift != 0) ShiftEventTimes(shift);
+    uint8_t head[kHeadSize];
+    std::memcpy(head, m_szChunkID, 8);
+    kvd::StoreU64(head + 8, m_qwSize + 16);
+    kvd::StoreU64(head + 16, GetFrom() + shift);
+    kvd::StoreU64(head + 24, GetTo() + shift);
+    if (!kvd::WriteExact(out, head, sizeof head)) return -1;
+    if (!kvd::WriteExact(out, m_pData.get(), static_cast<std::size_t>(m_qwSize))) return -1;
+    return 0;
+}
+
+CKVXAEvent* CKVXAChunk::GetFirstEvent() { return GetFirstEvent(nullptr); }
+
+// ---- Event cursors -------------------------------------------------------------------------------------
+// The factory below is the one place where a chunk turns into an event cursor: it chooses the cursor class
+// by the data type of the chunk's stream. Types whose cursor is not built yet yield none.
+
+namespace {
+
+CKVXAEvent* NewCursor(const char* type)
+{
+    if (!type) return nullptr;
+    if (std::strcmp(type, "trigger") == 0) return new CKVXAEvtTrigger();
+    if (std::strcmp(type, "spikes") == 0) return new CKVXAEvtSpike();
+    return nullptr;
+}
+
+}  // namespace
+
+CKVXAEvent* CKVXAChunk::GetFirstEvent(char* data)
+{
+    if (!m_pStream || m_qwSize > kMaxDataSize) return nullptr;
+    std::unique_ptr<CKVXAEvent> cursor(NewCursor(m_pStream->GetDataType()));
+    if (!cursor) return nullptr;
+    if (data) {
+        cursor->Set_DeepCopy(false);
+        cursor->Set_pData(reinterpret_cast<uint8_t*>(data));
+    } else {
+        if (m_qwSize == 0) return nullptr;
+        // The data must lie inside the file before a buffer of its size is allocated.
+        if (!m_pData && (!m_pFile || GetEndPosition() < m_qwDataPosition || kvd::FileSize(m_pFile) < GetEndPosition()))
+            return nullptr;
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(m_qwSize)]);
+        if (!buffer || ReadData(static_cast<void*>(buffer.get())) != GetSize()) return nullptr;
+        cursor->Set_pData(buffer.release());
+    }
+    cursor->Set_StreamImp(m_pStream);
+    cursor->Set_ChunkSize(GetSize());
+    cursor->Set_Offset(0);
+    cursor->Set_OffsetNext(0);
+    *cursor->Get_TimeStamp() = *m_pTimeStampFrom;
+    if (!cursor->Read()) {
+        // The cursor must not release this chunk, nor a buffer it was only lent.
+        if (data) cursor->Set_pData(nullptr);
+        return nullptr;
+    }
+    cursor->Set_Chunk(this);
+    return cursor.release();
+}
+
+bool CKVXAChunk::ReadNextEvent(CKVXAEvent* cursor)
+{
+    // Only a cursor over a lent buffer walks in place: its data pointer moves through the buffer.
+    if (!cursor || cursor->Get_DeepCopy() || !cursor->Get_pData()) return false;
+    const int32_t step = cursor->Get_OffsetNext();
+    if (step <= 0 || step > cursor->Get_ChunkSize()) return false;
+    cursor->Set_pData(cursor->Get_pData() + step);
+    cursor->Set_ChunkSize(cursor->Get_ChunkSize() - step);
+    cursor->Set_OffsetNext(0);
+    return cursor->Read();
+}
+
+void CKVXAChunk::ShiftEventTimes(uint64_t shift)
+{
+    if (!m_pData) return;
+    std::unique_ptr<CKVXAEvent> cursor(GetFirstEvent(reinterpret_cast<char*>(m_pData.get())));
+    if (!cursor || !cursor->HasEventTimeData()) return;
+    cursor->ChangeTimestamp(shift);
+    while (ReadNextEvent(cursor.get())) cursor->ChangeTimestamp(shift);
+}

@@ -1,0 +1,140 @@
+#include "reader/KVXAChunkTable.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "reader/ByteOrder.h"
+#include "reader/FileIO.h"
+#include "reader/KVXAChunk.h"
+
+CKVXAChunkTable::CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::vector<StreamKey> streams)
+    : m_pFile(file), m_qwNext(firstChunkPosition)
+{
+    m_Streams.resize(streams.size());
+    for (std::size_t s = 0; s < streams.size(); ++s) m_Streams[s].key = streams[s];
+    if (!m_pFile) m_bComplete = true;
+}
+
+bool CKVXAChunkTable::ScanMore(std::size_t heads)
+{
+    for (std::size_t n = 0; n < heads && !m_bComplete; ++n) {
+        uint8_t head[CKVXAChunk::kHeadSize];
+        if (!kvd::SeekTo(m_pFile, m_qwNext)) {
+            m_bComplete = true;
+            break;
+        }
+        const std::size_t got = std::fread(head, 1, sizeof head, m_pFile);
+        if (got < 16) {
+            m_bComplete = true;
+            break;
+        }
+        char id[8];
+        std::memcpy(id, head, 8);
+        kvd::UpperId(id);
+        const uint64_t size = kvd::LoadU64(head + 8);
+        const uint64_t dataPosition = m_qwNext + CKVXAChunk::kHeadSize;
+        for (Stream& stream : m_Streams) {
+            if (stream.closed || std::memcmp(stream.key.id, id, 8) != 0) continue;
+            // A short head or a size that cannot hold the times ends this stream's walk.
+            if (got < sizeof head || size < 16 || size - 16 > CKVXAChunk::kMaxDataSize) {
+                stream.closed = true;
+                continue;
+            }
+            KVXAChunkEntry e;
+            e.dataPosition = dataPosition;
+            e.size = size - 16;
+            e.from = kvd::LoadU64(head + 16);
+            e.to = kvd::LoadU64(head + 24);
+            std::memcpy(e.id, head, 8);
+            const uint64_t before = stream.entries.empty() ? 0 : stream.entries.back().samplesEnd;
+            const uint64_t k = stream.key.channelCount;
+            e.samplesEnd = before + (k ? (e.size / 2) / k : 0);
+            if (!stream.entries.empty() && e.to < stream.entries.back().to) stream.toSorted = false;
+            stream.largest = std::max(stream.largest, e.size);
+            stream.entries.push_back(e);
+        }
+        // The next head follows the payload; a position beyond what files can address ends the chain.
+        if (size > static_cast<uint64_t>(INT64_MAX) - m_qwNext - 16) {
+            m_bComplete = true;
+            break;
+        }
+        m_qwNext += 16 + size;
+    }
+    return !m_bComplete;
+}
+
+void CKVXAChunkTable::ScanAll()
+{
+    while (ScanMore()) {
+    }
+}
+
+template <typename Done>
+void CKVXAChunkTable::ScanUntil(std::size_t s, Done done)
+{
+    Stream& stream = m_Streams[s];
+    while (!m_bComplete && !stream.closed && (stream.entries.empty() || !done(stream.entries.back()))) ScanMore();
+}
+
+bool CKVXAChunkTable::Has(std::size_t s, std::size_t i)
+{
+    if (s >= m_Streams.size()) return false;
+    std::vector<KVXAChunkEntry>& v = m_Streams[s].entries;
+    while (i >= v.size() && !m_bComplete && !m_Streams[s].closed) ScanMore();
+    return i < v.size();
+}
+
+std::size_t CKVXAChunkTable::FindDataPosition(std::size_t s, uint64_t dataPosition)
+{
+    if (s >= m_Streams.size()) return npos;
+    ScanUntil(s, [&](const KVXAChunkEntry& e) { return e.dataPosition >= dataPosition; });
+    const std::vector<KVXAChunkEntry>& v = m_Streams[s].entries;
+    const auto it = std::lower_bound(v.begin(), v.end(), dataPosition,
+                                     [](const KVXAChunkEntry& e, uint64_t p) { return e.dataPosition < p; });
+    return it != v.end() && it->dataPosition == dataPosition ? static_cast<std::size_t>(it - v.begin()) : npos;
+}
+
+std::size_t CKVXAChunkTable::FindAtOrAfter(std::size_t s, uint64_t chunkPosition)
+{
+    if (s >= m_Streams.size()) return npos;
+    const uint64_t dataPosition =
+        chunkPosition > UINT64_MAX - CKVXAChunk::kHeadSize ? UINT64_MAX : chunkPosition + CKVXAChunk::kHeadSize;
+    ScanUntil(s, [&](const KVXAChunkEntry& e) { return e.dataPosition >= dataPosition; });
+    const std::vector<KVXAChunkEntry>& v = m_Streams[s].entries;
+    const auto it = std::lower_bound(v.begin(), v.end(), dataPosition,
+                                     [](const KVXAChunkEntry& e, uint64_t p) { return e.dataPosition < p; });
+    return it != v.end() ? static_cast<std::size_t>(it - v.begin()) : npos;
+}
+
+std::size_t CKVXAChunkTable::FindToAfter(std::size_t s, std::size_t first, uint64_t t)
+{
+    if (s >= m_Streams.size()) return npos;
+    Stream& stream = m_Streams[s];
+    std::size_t i = first;
+    for (;;) {
+        const std::vector<KVXAChunkEntry>& v = stream.entries;
+        if (i < v.size()) {
+            if (stream.toSorted) {
+                i = static_cast<std::size_t>(
+                    std::partition_point(v.begin() + static_cast<std::ptrdiff_t>(i), v.end(),
+                                         [t](const KVXAChunkEntry& e) { return e.to <= t; }) -
+                    v.begin());
+            } else {
+                while (i < v.size() && v[i].to <= t) ++i;
+            }
+            if (i < v.size()) return i;
+        }
+        if (m_bComplete || stream.closed) return npos;
+        ScanMore();
+    }
+}
+
+std::size_t CKVXAChunkTable::FindSample(std::size_t s, uint64_t sample)
+{
+    if (s >= m_Streams.size()) return npos;
+    ScanUntil(s, [&](const KVXAChunkEntry& e) { return e.samplesEnd > sample; });
+    const std::vector<KVXAChunkEntry>& v = m_Streams[s].entries;
+    const auto it = std::partition_point(v.begin(), v.end(),
+                                         [sample](const KVXAChunkEntry& e) { return e.samplesEnd <= sample; });
+    return it != v.end() ? static_cast<std::size_t>(it - v.begin()) : npos;
+}

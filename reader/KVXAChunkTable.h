@@ -1,0 +1,75 @@
+// Per-stream tables of data chunks (position, size, times, cumulative samples), filled by one pass over
+// the chunk heads of the file, as far as the questions asked so far need. The stream chunk walks answer
+// from these tables, so that finding the chunk of a sample or a time costs a binary search instead of a
+// walk from the first chunk. A table holds the chunks a walk from the first-chunk position would visit,
+// in the same order: each head is skipped by its size, and a stream's walk ends at its first chunk whose
+// head is short or whose size is impossible.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct KVXAChunkEntry {
+    uint64_t dataPosition;  // file position of the first data byte
+    uint64_t size;          // data bytes
+    uint64_t from;
+    uint64_t to;
+    uint64_t samplesEnd;    // samples per channel of this and all earlier chunks of the stream
+    char id[8];             // the chunk id as stored
+
+    uint64_t End() const { return dataPosition + size; }
+};
+
+class CKVXAChunkTable {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    struct StreamKey {
+        char id[8];             // data chunk id, upper case
+        uint32_t channelCount;  // 0 for streams without samples
+    };
+
+    CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::vector<StreamKey> streams);
+
+    std::size_t StreamCount() const { return m_Streams.size(); }
+    // Entry i of stream s; requires i < Known(s).
+    const KVXAChunkEntry& At(std::size_t s, std::size_t i) const { return m_Streams[s].entries[i]; }
+    std::size_t Known(std::size_t s) const { return m_Streams[s].entries.size(); }
+    // True when entry i of stream s exists (scanning as far as needed).
+    bool Has(std::size_t s, std::size_t i);
+    // The entry whose data starts at `dataPosition`; npos when the stream has none there.
+    std::size_t FindDataPosition(std::size_t s, uint64_t dataPosition);
+    // The first entry whose chunk starts at or after `chunkPosition`; npos when none.
+    std::size_t FindAtOrAfter(std::size_t s, uint64_t chunkPosition);
+    // The first entry at or after `first` whose to-time is after `t`; npos when none.
+    std::size_t FindToAfter(std::size_t s, std::size_t first, uint64_t t);
+    // The entry that holds sample `sample` of each channel; npos when the stream ends before it.
+    std::size_t FindSample(std::size_t s, uint64_t sample);
+    // Largest data size among the chunks scanned so far.
+    uint64_t LargestChunk(std::size_t s) const { return m_Streams[s].largest; }
+    bool Complete() const { return m_bComplete; }
+    // Scans every remaining head.
+    void ScanAll();
+
+private:
+    struct Stream {
+        StreamKey key;
+        std::vector<KVXAChunkEntry> entries;
+        bool closed = false;       // its walk ended at a damaged chunk
+        bool toSorted = true;      // to-times never decrease
+        uint64_t largest = 0;
+    };
+
+    // Reads up to `heads` further chunk heads; false once the end of the chunk chain is reached.
+    bool ScanMore(std::size_t heads = 512);
+    template <typename Done>
+    void ScanUntil(std::size_t s, Done done);
+
+    FILE* m_pFile;
+    uint64_t m_qwNext;
+    bool m_bComplete = false;
+    std::vector<Stream> m_Streams;
+};

@@ -1,0 +1,109 @@
+#include "tests/support/EventRecords.h"
+
+#include "tests/support/ByteWriter.h"
+
+namespace kvdtest {
+
+std::vector<uint8_t> SpikeRecord::Encode(uint16_t h) const
+{
+    ByteWriter w;
+    w.U64(time).U16(channel);
+    if (h >= 8)
+        w.U32(preEvent);
+    else
+        w.U16(static_cast<uint16_t>(preEvent));
+    if (h >= 5) w.U16(unitId);
+    if (h >= 6) w.U16(hwId);
+    w.I32(count ? *count : static_cast<int32_t>(samples.size()));
+    for (int16_t s : samples) w.I16(s);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> TriggerRecord::Encode(uint16_t h) const
+{
+    ByteWriter w;
+    w.U64(time).U16(adValue);
+    if (h >= 5) w.I32(manualCount);
+    if (h >= 6) w.I32(trial).I32(stimulus);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> EncodeSpikes(const std::vector<SpikeRecord>& records, uint16_t h)
+{
+    ByteWriter w;
+    for (const SpikeRecord& r : records) w.Raw(r.Encode(h));
+    return w.Bytes();
+}
+
+std::vector<uint8_t> EncodeTriggers(const std::vector<TriggerRecord>& records, uint16_t h)
+{
+    ByteWriter w;
+    for (const TriggerRecord& r : records) w.Raw(r.Encode(h));
+    return w.Bytes();
+}
+
+namespace {
+
+void CountedString(ByteWriter& w, const std::string& s) { w.U32(static_cast<uint32_t>(s.size())).Raw(s.data(), s.size()); }
+
+}  // namespace
+
+std::vector<uint8_t> TriggerSettingsDesc::Encode(uint16_t v, bool parameterSection) const
+{
+    ByteWriter w;
+    if (v <= 2) {
+        // The image: 4 leading bytes, words 1 to 14, then zeros up to its length.
+        ByteWriter image;
+        image.U32(0);
+        for (int32_t word : words) image.I32(word);
+        image.Bytes().resize(imageLength, 0);
+        w.U32(imageLength).Raw(image.Bytes());
+    } else {
+        w.U32(leadingWord);
+        for (int32_t word : words) w.I32(word);
+        w.U8(digitalTrigger).I32(digitalValue).I32(digitalType);
+        CountedString(w, inputBufferId);
+        w.I32(digitalMask);
+    }
+    if (v >= 4 && parameterSection) {
+        w.U8(parameterTrigger).I32(parameterWord);
+        CountedString(w, parameter);
+        CountedString(w, parameterUnit);
+    }
+    if (v >= 6) w.U8(trialSynchronization);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> TriggerSettingsBlock(const TriggerSettingsDesc& settings, uint16_t v, bool parameterSection)
+{
+    ByteWriter w;
+    w.Raw("PARAMTRG", 8).Raw(settings.Encode(v, parameterSection));
+    return w.Bytes();
+}
+
+std::vector<uint8_t> OldSpikeListDesc::Encode(uint16_t v, bool parameterSection) const
+{
+    ByteWriter w;
+    w.U32(count ? *count : static_cast<uint32_t>(records.size()));
+    for (const TriggerSettingsDesc& rec : records) w.Raw(rec.Encode(v, parameterSection));
+    w.U32(p).U32(q).U32(r);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> OldSpikeSettingsBlock(const OldSpikeListDesc& list, uint16_t v, bool parameterSection)
+{
+    ByteWriter w;
+    w.Raw("PARAMSPK", 8).Raw(list.Encode(v, parameterSection));
+    return w.Bytes();
+}
+
+StreamDesc SpikeStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
+{
+    StreamDesc s = ElectrodeStream(n, bufferId, id);
+    s.dataType = "spikes";
+    s.name = "Spikes 1";
+    s.headerVersion = h;
+    return s;
+}
+
+}  // namespace kvdtest
