@@ -6,6 +6,9 @@
 //   (a) one channel read whole, (b) one channel read in one-second pieces, (c) every channel read in
 //   one-second pieces (per channel pass), (d) opening the file and counting its sweeps, with the embedded
 //   index and with the index rebuilt by scanning the chunks.
+// Then through the Neuroshare functions: (e) ns_OpenFile, which collects every event of the file, (f) one
+// analog entity read whole with ns_GetAnalogData (volts included), (g) the same in one-second pieces, and
+// (h) every spike of every spike entity read in ascending order with ns_GetSegmentData.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "include/nsAPItypes.h"
 #include "reader/FileIO.h"
 #include "reader/KVXAStreamFile.h"
 #include "reader/MIndex1.h"
@@ -132,6 +136,56 @@ int main(int argc, char** argv)
         g_sink += static_cast<uint64_t>(f.GetSweepCount());
     });
     Report("(d) open and count sweeps (index rebuilt by scanning)", d2, bytes, sequential);
+
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    uint32_t h = 0;
+    const double e = Best(3, [&] {
+        if (h) ns_CloseFile(h);
+        if (ns_OpenFile(name.data(), &h) != ns_OK) std::exit(1);
+    });
+    Report("(e) ns_OpenFile (collects every event)", e, bytes, sequential);
+
+    ns_ENTITYINFO entity{};
+    ns_GetEntityInfo(h, 0, &entity, sizeof entity);
+    std::vector<double> volts(entity.dwItemCount);
+    const double f = Best(3, [&] {
+        uint32_t cont = 0;
+        if (ns_GetAnalogData(h, 0, 0, entity.dwItemCount, &cont, volts.data()) != ns_OK) std::exit(1);
+        g_sink += static_cast<uint64_t>(volts[cont / 2] * 1e9);
+    });
+    Report("(f) ns_GetAnalogData, one entity whole", f, bytes, sequential);
+    const double g = Best(3, [&] {
+        for (uint32_t start = 0; start < entity.dwItemCount; start += 25000) {
+            const uint32_t n = std::min<uint32_t>(25000, entity.dwItemCount - start);
+            uint32_t cont = 0;
+            if (ns_GetAnalogData(h, 0, start, n, &cont, volts.data() + start) != ns_OK) std::exit(1);
+        }
+        g_sink += static_cast<uint64_t>(volts[1] * 1e9);
+    });
+    Report("(g) ns_GetAnalogData, one entity in one-second pieces", g, bytes, sequential);
+
+    ns_FILEINFO fileInfo{};
+    ns_GetFileInfo(h, &fileInfo, sizeof fileInfo);
+    uint64_t spikes = 0;
+    const double hSpikes = Seconds([&] {
+        std::vector<double> cutout(1024);
+        for (uint32_t id = 0; id < fileInfo.dwEntityCount; ++id) {
+            ns_ENTITYINFO info{};
+            ns_GetEntityInfo(h, id, &info, sizeof info);
+            if (info.dwEntityType != ns_ENTITY_SEGMENT) continue;
+            for (uint32_t k = 0; k < info.dwItemCount; ++k, ++spikes) {
+                double t = 0;
+                uint32_t count = 0, unit = 0;
+                ns_GetSegmentData(h, id, static_cast<int32_t>(k), &t, cutout.data(),
+                                  static_cast<uint32_t>(cutout.size() * sizeof(double)), &count, &unit);
+                g_sink += count;
+            }
+        }
+    });
+    std::printf("%-52s %9.3f s %9llu spikes\n", "(h) ns_GetSegmentData, every spike in order", hSpikes,
+                static_cast<unsigned long long>(spikes));
+    ns_CloseFile(h);
 
     std::printf("(checksum %llu)\n", static_cast<unsigned long long>(g_sink));
     if (!keep) std::remove(path.c_str());

@@ -1,11 +1,29 @@
 #include "reader/FileIO.h"
 
 #include <cstring>
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "reader/ByteOrder.h"
 
 namespace kvd {
+
+std::size_t ReadUpTo(FILE* f, uint64_t pos, void* dst, std::size_t n)
+{
+    auto* out = static_cast<char*>(dst);
+    std::size_t done = 0;
+    while (done < n) {
+        if (pos > static_cast<uint64_t>(INT64_MAX) - n) break;
+        const ssize_t got = pread(fileno(f), out + done, n - done, static_cast<off_t>(pos + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool ReadAt(FILE* f, uint64_t pos, void* dst, std::size_t n) { return ReadUpTo(f, pos, dst, n) == n; }
 
 uint64_t FileSize(FILE* f)
 {

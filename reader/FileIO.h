@@ -29,6 +29,12 @@ inline uint64_t Tell(FILE* f)
     return pos < 0 ? 0 : static_cast<uint64_t>(pos);
 }
 
+// Reads exactly n bytes at `pos` with positioned reads of the file's descriptor, bypassing the stdio
+// buffer and leaving the stdio position alone (every stdio read positions the file explicitly anyway).
+bool ReadAt(FILE* f, uint64_t pos, void* dst, std::size_t n);
+// Reads up to n bytes at `pos`; the number read (0 at the end of the file or on an error).
+std::size_t ReadUpTo(FILE* f, uint64_t pos, void* dst, std::size_t n);
+
 // Size of the file in bytes, leaving the position unchanged; 0 when it cannot be told.
 uint64_t FileSize(FILE* f);
 

@@ -5,6 +5,7 @@
 
 #include "reader/ByteOrder.h"
 #include "reader/FileIO.h"
+#include "reader/KVXAStreamFile.h"
 #include "streams/KVXAEvtSpike.h"
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
@@ -29,9 +30,16 @@ int32_t CKVXAChunk::ReadData(void* buffer)
         std::memcpy(buffer, m_pData.get(), static_cast<std::size_t>(m_qwSize));
         return static_cast<int32_t>(m_qwSize);
     }
-    if (!m_pFile || !kvd::SeekTo(m_pFile, m_qwDataPosition)) return 0;
-    if (!kvd::ReadExact(m_pFile, buffer, static_cast<std::size_t>(m_qwSize))) return 0;
+    if (!m_pFile || !kvd::ReadAt(m_pFile, m_qwDataPosition, buffer, static_cast<std::size_t>(m_qwSize))) return 0;
     return static_cast<int32_t>(m_qwSize);
+}
+
+uint64_t CKVXAChunk::FileSize() const
+{
+    // The reader knows the size of its file; a chunk of another file asks the system.
+    const CKVXAStreamFile* reader = m_pStream ? m_pStream->GetStreamFile() : nullptr;
+    if (reader && reader->GetFilePointer() == m_pFile) return reader->GetFileSize();
+    return m_pFile ? kvd::FileSize(m_pFile) : 0;
 }
 
 int32_t CKVXAChunk::ReadData(int16_t* buffer)
@@ -106,7 +114,7 @@ CKVXAEvent* CKVXAChunk::GetFirstEvent(char* data)
     } else {
         if (m_qwSize == 0) return nullptr;
         // The data must lie inside the file before a buffer of its size is allocated.
-        if (!m_pData && (!m_pFile || GetEndPosition() < m_qwDataPosition || kvd::FileSize(m_pFile) < GetEndPosition()))
+        if (!m_pData && (!m_pFile || GetEndPosition() < m_qwDataPosition || FileSize() < GetEndPosition()))
             return nullptr;
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(m_qwSize)]);
         if (!buffer || ReadData(static_cast<void*>(buffer.get())) != GetSize()) return nullptr;

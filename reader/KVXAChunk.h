@@ -93,6 +93,9 @@ private:
     std::unique_ptr<CKVXATimeStamp> m_pTimeStampTo;
     uint64_t m_qwSize = 0;
     uint64_t m_qwDataPosition = 0;
+    // Size of the file the chunk lies in.
+    uint64_t FileSize() const;
+
     FILE* m_pFile = nullptr;
     CKVXAStream* m_pStream = nullptr;
     char m_szChunkID[9] = {};

@@ -15,15 +15,29 @@ CKVXAChunkTable::CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::v
     if (!m_pFile) m_bComplete = true;
 }
 
+std::size_t CKVXAChunkTable::ReadHead(uint8_t* head)
+{
+    // Heads are read through a small window: the heads of chunks that follow a small chunk come with
+    // the same positioned read, and a head after a large chunk costs one read of the window, never a
+    // read of the chunk's data.
+    const uint64_t windowEnd = m_qwWindowPosition + m_Window.size();
+    if (m_qwNext < m_qwWindowPosition || m_qwNext + CKVXAChunk::kHeadSize > windowEnd) {
+        m_Window.resize(kWindowSize);
+        m_Window.resize(kvd::ReadUpTo(m_pFile, m_qwNext, m_Window.data(), kWindowSize));
+        m_qwWindowPosition = m_qwNext;
+    }
+    const uint64_t offset = m_qwNext - m_qwWindowPosition;
+    const std::size_t got =
+        offset < m_Window.size() ? std::min<std::size_t>(CKVXAChunk::kHeadSize, m_Window.size() - offset) : 0;
+    std::memcpy(head, m_Window.data() + offset, got);
+    return got;
+}
+
 bool CKVXAChunkTable::ScanMore(std::size_t heads)
 {
     for (std::size_t n = 0; n < heads && !m_bComplete; ++n) {
         uint8_t head[CKVXAChunk::kHeadSize];
-        if (!kvd::SeekTo(m_pFile, m_qwNext)) {
-            m_bComplete = true;
-            break;
-        }
-        const std::size_t got = std::fread(head, 1, sizeof head, m_pFile);
+        const std::size_t got = ReadHead(head);
         if (got < 16) {
             m_bComplete = true;
             break;

@@ -68,8 +68,15 @@ private:
     template <typename Done>
     void ScanUntil(std::size_t s, Done done);
 
+    // Reads the head at m_qwNext into `head` (32 bytes); the number of bytes the file holds there.
+    std::size_t ReadHead(uint8_t* head);
+
+    static constexpr std::size_t kWindowSize = 8192;
+
     FILE* m_pFile;
     uint64_t m_qwNext;
+    std::vector<uint8_t> m_Window;     // file bytes from m_qwWindowPosition on
+    uint64_t m_qwWindowPosition = 0;
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
 };

@@ -126,6 +126,7 @@ int CKVXAStreamFile::OpenFile(const char* path)
         return FILE_OPEN_FAILED;
     }
     m_pFile = file;
+    m_qwFileSize = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     m_szPath.assign(path, strnlen(path, kMaxPath - 1));
 
     char magic[8];

@@ -144,6 +144,8 @@ public:
     CKVLayout* GetLayout() const { return m_pLayout.get(); }
     CMGrid9StimulatorProperty* GetStimulatorProperty() const { return m_pStimulator.get(); }
     const char* GetPath() const { return m_szPath.c_str(); }
+    // Size of the open file when it was opened; recordings are read, never written, while open.
+    uint64_t GetFileSize() const { return m_qwFileSize; }
     uint64_t GetListHdrSize() const { return m_qwListHdrSize; }
     uint64_t GetListStrmSize() const { return m_qwListStrmSize; }
     uint64_t GetIndexPosition() const { return m_qwIndexPosition; }
@@ -208,6 +210,7 @@ private:
 
     FILE* m_pFile = nullptr;
     std::string m_szPath;
+    uint64_t m_qwFileSize = 0;
     std::unique_ptr<KVXHDR> m_pHdr;
     std::vector<std::unique_ptr<CKVXAStream>> m_Streams;
     CKVXATimeStamp m_TimeStampStartPressed;

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 #include "reader/FileIO.h"
 #include "reader/KVXAChunk.h"
@@ -298,24 +296,7 @@ namespace {
 constexpr std::size_t kNone = CKVXAChunkTable::npos;
 constexpr uint64_t kNsPerSecond = 1000000000ULL;
 
-// Reads exactly n bytes at `pos` with positioned reads of the file's descriptor: a whole chunk goes
-// straight into `dst` without passing the stdio buffer. The stdio position is left alone; every stdio read
-// positions the file explicitly anyway. Readers never have unwritten output pending on the file.
-bool ReadAt(FILE* f, uint64_t pos, void* dst, std::size_t n)
-{
-    const int fd = fileno(f);
-    auto* out = static_cast<char*>(dst);
-    while (n > 0) {
-        if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
-        const ssize_t got = pread(fd, out, n, static_cast<off_t>(pos));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        pos += static_cast<uint64_t>(got);
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
+using kvd::ReadAt;
 
 // Samples per channel in a chunk of `size` data bytes with `k` channels.
 uint64_t SamplesIn(uint64_t size, uint64_t k) { return k ? (size / 2) / k : 0; }
@@ -586,7 +567,10 @@ int32_t CKVXAStream::GetRawDataOfChannelStartCount(int16_t* buffer, int32_t chan
             const uint64_t n = std::min<uint64_t>(entry.samplesEnd - sample, static_cast<uint64_t>(count - delivered));
             const int16_t* src = data + (sample - chunkStart) * static_cast<uint64_t>(k) + channel;
             int16_t* out = buffer + delivered;
-            for (uint64_t i = 0; i < n; ++i, src += k) out[i] = *src;
+            if (k == 1)
+                std::memcpy(out, src, static_cast<std::size_t>(n) * sizeof *out);
+            else
+                for (uint64_t i = 0; i < n; ++i, src += k) out[i] = *src;
             delivered += static_cast<int32_t>(n);
             sample += n;
         }

@@ -1,6 +1,10 @@
-// kvdinfo: opens a recording with the reader and prints what it knows about it.
-//   kvdinfo [--layout] [FILE.kvd]
-// --layout also prints the electrode layout, one line per hardware channel.
+// kvdinfo: describes a recording.
+//   kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]   as a Neuroshare host: loads the shared object by name
+//                                                      and prints the library, the file and every entity;
+//                                                      --entity N adds that entity's first items
+//   kvdinfo --reader [--layout] [FILE.kvd]            with the reader: header, streams, channels, event
+//                                                      records and stimulator settings; --layout adds the
+//                                                      electrode layout, one line per hardware channel
 // Without a file it writes the built-in sample recording to a temporary folder and describes that.
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +22,7 @@
 #include "streams/KVXAEvtSpike.h"
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
+#include "tools/NeuroshareHost.h"
 #include "tools/SampleRecording.h"
 
 namespace {
@@ -161,24 +166,71 @@ void PrintStimulator(const CMGrid9StimulatorProperty& stim)
         std::printf("  list \"%s\": %zu groups\n", entry.first.c_str(), entry.second.size());
 }
 
+// The reader's view of the recording; the exit status.
+int DescribeWithReader(const std::string& path, bool showLayout)
+{
+    CKVXAStreamFile file;
+    const int result = file.OpenFile(path.c_str());
+    std::printf("file             %s\n", path.c_str());
+    if (result != OK) {
+        std::printf("open failed      %d: %s\n", result, OpenResultText(result));
+        return 1;
+    }
+    PrintRecording(file);
+    const KVXHDR* hdr = file.GetKVXHDR();
+    if (hdr && hdr->U8(KVXHDR::kStimulatorFlag) != 0 && file.GetStimulatorProperty())
+        PrintStimulator(*file.GetStimulatorProperty());
+    if (showLayout && file.GetLayout()) PrintLayout(*file.GetLayout());
+    return 0;
+}
+
+// The host's view through the shared object; the exit status.
+int DescribeAsHost(const std::string& library, const std::string& path, long entity)
+{
+    NeuroshareHost host;
+    std::string error;
+    if (!host.Load(library, error)) {
+        std::fprintf(stderr, "kvdinfo: cannot load %s: %s\n", library.c_str(), error.c_str());
+        return 1;
+    }
+    host.PrintLibrary();
+    if (host.PrintFile(path) != ns_OK) return 1;
+    if (entity >= 0 && !host.PrintItems(static_cast<uint32_t>(entity), 10)) {
+        std::fprintf(stderr, "kvdinfo: no entity %ld\n", entity);
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::string path;
+    std::string library = "nsKVDLibrary.so.1";
     std::string sampleDir;
-    bool showLayout = false;
-    bool usage = false;
+    bool reader = false, showLayout = false, usage = false;
+    long entity = -1;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--layout") == 0)
-            showLayout = true;
-        else if (argv[i][0] != '-' && path.empty())
+        if (std::strcmp(argv[i], "--reader") == 0) {
+            reader = true;
+        } else if (std::strcmp(argv[i], "--layout") == 0) {
+            reader = showLayout = true;
+        } else if (std::strcmp(argv[i], "--entity") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            entity = std::strtol(argv[++i], &end, 10);
+            usage |= *end != '\0' || entity < 0;
+        } else if (std::strcmp(argv[i], "--lib") == 0 && i + 1 < argc) {
+            library = argv[++i];
+        } else if (argv[i][0] != '-' && path.empty()) {
             path = argv[i];
-        else
+        } else {
             usage = true;
+        }
     }
     if (usage) {
-        std::fprintf(stderr, "usage: kvdinfo [--layout] [FILE.kvd]\n");
+        std::fprintf(stderr, "usage: kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]\n"
+                             "       kvdinfo --reader [--layout] [FILE.kvd]\n");
         return 2;
     }
     if (path.empty()) {
@@ -200,21 +252,7 @@ int main(int argc, char** argv)
         std::printf("built-in sample recording (2 s, written by the kvdsynth generator)\n");
     }
 
-    CKVXAStreamFile file;
-    const int result = file.OpenFile(path.c_str());
-    std::printf("file             %s\n", path.c_str());
-    int status = 0;
-    if (result != OK) {
-        std::printf("open failed      %d: %s\n", result, OpenResultText(result));
-        status = 1;
-    } else {
-        PrintRecording(file);
-        const KVXHDR* hdr = file.GetKVXHDR();
-        if (hdr && hdr->U8(KVXHDR::kStimulatorFlag) != 0 && file.GetStimulatorProperty())
-            PrintStimulator(*file.GetStimulatorProperty());
-        if (showLayout && file.GetLayout()) PrintLayout(*file.GetLayout());
-    }
-    file.CloseFile();
+    const int status = reader ? DescribeWithReader(path, showLayout) : DescribeAsHost(library, path, entity);
     if (!sampleDir.empty()) {
         std::remove(path.c_str());
         rmdir(sampleDir.c_str());

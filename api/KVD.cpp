@@ -1,0 +1,844 @@
+#include "api/KVD.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "reader/KVXAStreamFile.h"
+#include "settings/KVXAInfoTrigger.h"
+#include "streams/KVXAEvent.h"
+#include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAEvtTrigger.h"
+#include "streams/KVXAStream.h"
+
+KVD_EXPORT CKVD m_KVD;
+
+namespace {
+
+// Words read per piece when a channel is scanned or a large request is served: bounded memory whatever
+// the recording length or the request size.
+constexpr uint32_t kPieceSamples = 1000000;
+constexpr uint32_t kNoSamplesYet = 10000000;
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool IsAnalogFamily(const std::string& id)
+{
+    return Contains(id, "anlg") || Contains(id, "chtl") || Contains(id, "elec") || Contains(id, "filt") ||
+           Contains(id, "digi");
+}
+bool IsDigital(const std::string& id) { return Contains(id, "digi"); }
+
+// Seconds from the recording start of something with the four from-start accessors.
+template <typename T>
+double SecondsFromStart(const T& t, double basetime)
+{
+    const long double s = static_cast<long double>(t.GetSecondFromStart()) +
+                          static_cast<long double>(t.GetMillisecondFromStart()) / 1000.0L +
+                          static_cast<long double>(t.GetMicrosecondFromStart()) / 1000000.0L +
+                          static_cast<long double>(t.GetNanosecondFromStart()) / 1000000000.0L;
+    return static_cast<double>(s + basetime);
+}
+
+// Copies a text and its terminator into a fixed field, cut to fit; the bytes after it are left alone.
+template <std::size_t N>
+void PutText(char (&field)[N], const char* text)
+{
+    const std::size_t n = std::min(std::strlen(text), N - 1);
+    std::memcpy(field, text, n);
+    field[n] = '\0';
+}
+
+double Volts(uint16_t word, uint16_t adZero, double unitsPerAD)
+{
+    return static_cast<double>(static_cast<int32_t>(word) - static_cast<int32_t>(adZero)) * unitsPerAD;
+}
+
+// Time of the first item of a block after `items` sample periods.
+double PeriodsToSeconds(double items, int32_t millisamples)
+{
+    return millisamples > 0 ? items * 1000.0 / millisamples : 0.0;
+}
+
+// Blocks that start in ascending time and end before the next one starts can be bisected by time.
+bool BlocksOrdered(const std::vector<CKVD::IndexTime>& blocks, int32_t millisamples)
+{
+    for (std::size_t i = 1; i < blocks.size(); ++i) {
+        const double end = blocks[i - 1].dTime + PeriodsToSeconds(blocks[i - 1].dwNumber, millisamples);
+        if (!(blocks[i].dTime >= end)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CKVD::DataSource::DataSource() = default;
+CKVD::DataSource::~DataSource() = default;
+
+CKVD::CKVD() = default;
+
+CKVD::~CKVD()
+{
+    // Files still open at unload are left to the process's end, as the host never closed them.
+    for (auto& file : g_KVXFile) (void)file.release();
+    for (auto& list : g_KVX2NS) (void)list.release();
+}
+
+bool CKVD::IsFileExistent(uint32_t hFile) const { return hFile <= kMaxFiles && g_KVXFile[hFile] != nullptr; }
+
+CKVD::DataSource* CKVD::Entity(uint32_t hFile, uint32_t dwEntityID) const
+{
+    if (!IsFileExistent(hFile) || !g_KVX2NS[hFile]) return nullptr;
+    const EntityList& list = *g_KVX2NS[hFile];
+    return dwEntityID < list.size() ? list[dwEntityID].get() : nullptr;
+}
+
+const CKVD::DataSource* CKVD::GetEntity(uint32_t hFile, uint32_t dwEntityID) const
+{
+    return Entity(hFile, dwEntityID);
+}
+
+bool CKVD::IsEntityExistent(uint32_t hFile, uint32_t dwEntityID) const { return Entity(hFile, dwEntityID) != nullptr; }
+
+bool CKVD::IsEntityExistent(uint32_t hFile, uint32_t dwEntityID, uint32_t dwType) const
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    return ds && ds->dwType == dwType;
+}
+
+bool CKVD::IsSourceExistent(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSource) const
+{
+    return IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT) && dwSource == 0;
+}
+
+int CKVD::Open(const char* pszFilename, uint32_t* hFile)
+{
+    if (hFile) *hFile = 0;
+    uint32_t slot = 1;
+    while (slot <= kMaxFiles && g_KVXFile[slot]) ++slot;
+    if (slot > kMaxFiles) return kNoFreeSlot;
+
+    auto reader = std::make_unique<CKVXAStreamFile>();
+    const int result = reader->OpenFile(pszFilename);
+    if (result != OK) {
+        reader->CloseFile();
+        return result;
+    }
+    g_KVXFile[slot] = std::move(reader);
+    if (hFile) *hFile = slot;
+    BuildKVX2NSMap(slot);
+    return OK;
+}
+
+bool CKVD::Close(uint32_t hFile)
+{
+    if (!IsFileExistent(hFile)) return false;
+    g_KVX2NS[hFile].reset();
+    g_KVXFile[hFile]->CloseFile();
+    g_KVXFile[hFile].reset();
+    return true;
+}
+
+double CKVD::BaseTime(CKVXAStreamFile* file) const
+{
+    if (!m_bBaseIsPressedStart) return 0.0;
+    const uint64_t start = file->GetStartTime()->GetTimeStamp() / 1000ULL;
+    const uint64_t pressed = file->GetTimeStampStartPressed()->GetTimeStamp() / 1000ULL;
+    return static_cast<double>(static_cast<int64_t>(start - pressed)) / 1000000.0;
+}
+
+bool CKVD::BuildKVX2NSMap(uint32_t hFile)
+{
+    if (hFile == 0 || !IsFileExistent(hFile)) return false;
+    g_KVX2NS[hFile] = std::make_unique<EntityList>();
+    CKVXAStreamFile* file = g_KVXFile[hFile].get();
+    const double basetime = BaseTime(file);
+
+    bool complete = true;
+    for (int32_t i = 0; complete && i < file->GetStreamCount(); ++i) {
+        CKVXAStream* stream = file->GetStream(i);
+        if (!stream || !stream->GetBufferID()) continue;
+        const std::string id = stream->GetBufferID();
+        if (Contains(id, "trig"))
+            AddTriggerStream(hFile, i, stream, basetime);
+        else if (Contains(id, "spks"))
+            complete = AddSpikeStream(hFile, i, stream, basetime);
+        else if (IsAnalogFamily(id))
+            AddAnalogStream(hFile, i, stream, basetime);
+    }
+    for (auto& ds : *g_KVX2NS[hFile]) {
+        const CKVXAStream* stream = file->GetStream(ds->lStreamID);
+        ds->bOrderedBlocks = stream && BlocksOrdered(ds->vIndexTime, stream->GetMilliSamplesPerSecond());
+    }
+    return complete;
+}
+
+void CKVD::AddTriggerStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime)
+{
+    const std::unique_ptr<CKVXAInfo> block(stream->GetInfo());
+    const auto* info = dynamic_cast<const CKVXAInfoTrigger*>(block.get());
+    // A stream whose settings cannot be read still lists its events, with neutral settings.
+    const bool trial = info && info->TrialSynchronization();
+    const int32_t slope = info ? info->GetSlope() : 0;
+    const bool manual = info && info->GetChannel() == -3;
+
+    auto ds = std::make_unique<DataSource>();
+    ds->szStreamID = ds->szName = stream->GetBufferID();
+    ds->lStreamID = i;
+    ds->dwType = ns_ENTITY_EVENT;
+    ds->single = 1;
+    ds->dwMinSampleCount = ds->dwMaxSampleCount = trial ? 8 : 4;
+
+    std::unique_ptr<CKVXAEvent> event(stream->GetFirstEvent());
+    for (uint32_t k = 0; event; ++k) {
+        const auto* trigger = dynamic_cast<const CKVXAEvtTrigger*>(event.get());
+        IndexTime block;
+        block.dwIndex = k;
+        block.dwNumber = 1;
+        block.dTime = SecondsFromStart(*event, basetime);
+        block.bSlope = static_cast<uint16_t>(slope < 0 ? -static_cast<int64_t>(slope) : slope);
+        if (trigger) {
+            block.bTrigger = static_cast<uint16_t>(manual ? trigger->GetManualTriggerCount() : trigger->GetADData());
+            if (trial) {
+                block.bTrialNumber = static_cast<uint16_t>(trigger->GetTrialNumber());
+                block.bStimulusNumber = static_cast<uint16_t>(trigger->GetStimulusNumber());
+            }
+        }
+        ds->vIndexTime.push_back(block);
+        if (!event->Next()) break;
+    }
+    ds->dwItemCount = static_cast<uint32_t>(ds->vIndexTime.size());
+    g_KVX2NS[hFile]->push_back(std::move(ds));
+}
+
+bool CKVD::AddSpikeStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime)
+{
+    const int32_t channels = stream->GetChannelCount();
+    for (int32_t j = 0; j < channels; ++j) {
+        const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(j));
+        if (channel && channel->GetGroupID() > 128) return false;
+    }
+    EntityList& list = *g_KVX2NS[hFile];
+    std::vector<DataSource*> records;
+    for (int32_t s = 0; s < channels; ++s) {
+        const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(s));
+        auto ds = std::make_unique<DataSource>();
+        ds->szStreamID = stream->GetBufferID();
+        ds->lStreamID = i;
+        ds->single = 1;
+        ds->lHWID = channel ? channel->GetHWID() : -1;
+        ds->lIndex = s;
+        ds->lChannelID = channel ? channel->GetID() : -1;
+        ds->szName = channel ? channel->GetName() : "";
+        ds->dwType = ns_ENTITY_SEGMENT;
+        records.push_back(ds.get());
+        list.push_back(std::move(ds));
+    }
+    GetSpikeCount(stream, records.data(), basetime);
+    return true;
+}
+
+void CKVD::GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime)
+{
+    const int32_t count = pStream->GetChannelCount();
+    // A spike belongs to the first record whose channel ID is the spike's channel number, else to the
+    // record at that position; other spikes are dropped. Each record keeps the (at most two) channel
+    // numbers it owns so that reading its spikes later applies the same rule.
+    std::vector<int32_t> owner(65536, -1);
+    for (int32_t r = count - 1; r >= 0; --r) {
+        const int32_t id = pDS[r]->lChannelID;
+        if (id >= 0 && id < 65536) owner[static_cast<std::size_t>(id)] = r;
+    }
+    for (int32_t r = 0; r < count; ++r) {
+        DataSource& ds = *pDS[r];
+        ds.dwMinSampleCount = kNoSamplesYet;
+        ds.dwMaxSampleCount = 0;
+        ds.dwItemCount = 0;
+        const int32_t id = ds.lChannelID;
+        ds.lSpikeChannels[0] = (id >= 0 && id < 65536 && owner[static_cast<std::size_t>(id)] == r) ? id : -1;
+        ds.lSpikeChannels[1] = (r < 65536 && owner[static_cast<std::size_t>(r)] == -1) ? r : -1;
+    }
+    for (int32_t r = 0; r < count; ++r)
+        if (pDS[r]->lSpikeChannels[1] >= 0) owner[static_cast<std::size_t>(r)] = r;
+
+    std::unique_ptr<CKVXAEvent> event(pStream->GetFirstEvent());
+    while (event) {
+        if (const auto* spike = dynamic_cast<const CKVXAEvtSpike*>(event.get())) {
+            const int32_t r = owner[spike->GetChannel()];
+            if (r >= 0) {
+                DataSource& ds = *pDS[r];
+                IndexTime block;
+                block.dwIndex = ds.dwItemCount;
+                block.dwNumber = 1;
+                block.dTime = SecondsFromStart(*event, basetime);
+                ds.vIndexTime.push_back(block);
+                const uint32_t samples = static_cast<uint32_t>(std::max<int32_t>(0, spike->GetCount()));
+                ds.dwMinSampleCount = std::min(ds.dwMinSampleCount, samples);
+                ds.dwMaxSampleCount = std::max(ds.dwMaxSampleCount, samples);
+                ++ds.dwItemCount;
+            }
+        }
+        if (!event->Next()) break;
+    }
+}
+
+void CKVD::AddAnalogStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime)
+{
+    CKVXAStreamFile* file = g_KVXFile[hFile].get();
+    EntityList& list = *g_KVX2NS[hFile];
+    const std::string id = stream->GetBufferID();
+    const int32_t channels = stream->GetChannelCount();
+    if (channels <= 0) return;
+
+    auto analogRecord = [&](int32_t j) {
+        const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(j));
+        auto ds = std::make_unique<DataSource>();
+        ds->szStreamID = id;
+        ds->lStreamID = i;
+        ds->lHWID = channel ? channel->GetHWID() : -1;
+        ds->lIndex = j;  // the channel's position: what the raw-data readers take
+        ds->szName = channel ? channel->GetName() : "";
+        ds->dwType = ns_ENTITY_ANALOG;
+        return ds;
+    };
+    auto addBitRecords = [&](const DataSource& analog) {
+        std::vector<DataSource*> bits;
+        for (int32_t b = 0; b < 16; ++b) {
+            auto ds = std::make_unique<DataSource>();
+            ds->szStreamID = analog.szStreamID;
+            ds->lStreamID = i;
+            ds->lHWID = analog.lHWID;
+            ds->lIndex = analog.lIndex;
+            ds->szName = analog.szName;
+            ds->lSubIndex = b;
+            ds->dwType = ns_ENTITY_EVENT;
+            ds->single = 1;
+            ds->dwMinSampleCount = ds->dwMaxSampleCount = 1;
+            bits.push_back(ds.get());
+            list.push_back(std::move(ds));
+        }
+        CountDigiEvents(file, stream, bits.data(), analog.lIndex, basetime);
+    };
+
+    if (stream->HasContinuousData()) {
+        const int32_t n = std::max<int32_t>(0, stream->GetRawDataBufferSizeOfChannel());
+        for (int32_t j = 0; j < channels; ++j) {
+            auto ds = analogRecord(j);
+            ds->dwItemCount = static_cast<uint32_t>(n);
+            IndexTime block;
+            block.dwNumber = static_cast<uint32_t>(n);
+            block.dTime = basetime;
+            ds->vIndexTime.push_back(block);
+            const DataSource& analog = *ds;
+            list.push_back(std::move(ds));
+            if (IsDigital(id)) addBitRecords(analog);
+        }
+        return;
+    }
+
+    const int32_t sweeps = std::max<int32_t>(0, file->GetSweepCount());
+    std::vector<IndexTime> blocks;
+    uint32_t smallest = kNoSamplesYet, largest = 0;
+    uint64_t total = 0;
+    int32_t single = -1;
+    for (int32_t k = 0; k < sweeps; ++k) {
+        const uint32_t number = static_cast<uint32_t>(std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(k)) / channels);
+        IndexTime block;
+        block.dwIndex = static_cast<uint32_t>(total);
+        block.dwNumber = number;
+        std::unique_ptr<CKVXATimeStamp> start(file->GetSweepStartTimeAt(k));
+        block.dTime = start ? SecondsFromStart(*start, basetime) : basetime;
+        blocks.push_back(block);
+        smallest = std::min(smallest, number);
+        largest = std::max(largest, number);
+        total += number;
+        single = (single == -1 || single == static_cast<int32_t>(number)) ? static_cast<int32_t>(number) : 0;
+    }
+    // Item indexes are 32-bit: a recording with more samples per channel than that cannot be listed whole.
+    const uint32_t items = static_cast<uint32_t>(std::min<uint64_t>(total, std::numeric_limits<uint32_t>::max()));
+    for (int32_t j = 0; j < channels; ++j) {
+        auto ds = analogRecord(j);
+        ds->dwItemCount = items;
+        ds->single = single;
+        ds->vIndexTime = blocks;
+        const DataSource& analog = *ds;
+        list.push_back(std::move(ds));
+        if (IsDigital(id)) addBitRecords(analog);
+    }
+    for (IndexTime& block : blocks) block.dwNumber = 1;
+    for (int32_t j = 0; j < channels; ++j) {
+        auto ds = analogRecord(j);
+        ds->dwType = ns_ENTITY_SEGMENT;
+        ds->dwItemCount = static_cast<uint32_t>(sweeps);
+        ds->dwMinSampleCount = smallest;
+        ds->dwMaxSampleCount = largest;
+        ds->single = 1;
+        ds->vIndexTime = blocks;
+        list.push_back(std::move(ds));
+    }
+}
+
+void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex,
+                           double basetime)
+{
+    for (int b = 0; b < 16; ++b) pDS[b]->dwItemCount = 0;
+    const int32_t millisamples = pStream->GetMilliSamplesPerSecond();
+
+    // Compares each word with the one before it and records every bit that changed.
+    auto scan = [&](const int16_t* words, uint32_t n, uint64_t firstPosition, double origin, uint16_t& previous) {
+        for (uint32_t i = 0; i < n; ++i) {
+            // Digital words change rarely: pass over runs equal to the previous word 32 at a time.
+            while (i + 32 <= n) {
+                uint16_t differs = 0;
+                for (uint32_t k = 0; k < 32; ++k) differs |= static_cast<uint16_t>(words[i + k]) ^ previous;
+                if (differs) break;
+                i += 32;
+            }
+            if (i >= n) break;
+            const uint16_t word = static_cast<uint16_t>(words[i]);
+            const uint16_t change = word ^ previous;
+            previous = word;
+            if (!change) continue;
+            const double t = PeriodsToSeconds(static_cast<double>(firstPosition + i), millisamples) + origin;
+            for (int b = 0; b < 16; ++b) {
+                if (!(change & (1u << b))) continue;
+                DataSource& ds = *pDS[b];
+                IndexTime block;
+                block.dwIndex = ds.dwItemCount++;
+                block.dwNumber = 1;
+                block.dTime = t;
+                block.bSign = (word & (1u << b)) ? 1 : 255;
+                ds.vIndexTime.push_back(block);
+            }
+        }
+    };
+
+    std::vector<int16_t> buffer;
+    if (pStream->HasContinuousData()) {
+        const int64_t total = std::max<int32_t>(0, pStream->GetRawDataBufferSizeOfChannel());
+        buffer.resize(static_cast<std::size_t>(std::min<int64_t>(total, kPieceSamples)));
+        uint16_t previous = 0;
+        for (int64_t position = 0; position < total;) {
+            const int32_t want = static_cast<int32_t>(std::min<int64_t>(kPieceSamples, total - position));
+            const int32_t got = pStream->GetRawDataOfChannelStartCount(buffer.data(), lIndex,
+                                                                       static_cast<int32_t>(position), want);
+            if (got <= 0) break;
+            if (position == 0) previous = static_cast<uint16_t>(buffer[0]);
+            scan(buffer.data(), static_cast<uint32_t>(std::min(got, want)), static_cast<uint64_t>(position),
+                 basetime, previous);
+            position += got;
+        }
+        return;
+    }
+
+    const int32_t channels = pStream->GetChannelCount();
+    const int32_t sweeps = pFile->GetSweepCount();
+    for (int32_t k = 0; k < sweeps && channels > 0; ++k) {
+        std::unique_ptr<CKVXATimeStamp> start(pFile->GetSweepStartTimeAt(k));
+        const double t = start ? SecondsFromStart(*start, 0.0) : 0.0;
+        // One channel's words of the sweep, whatever the number of channels of the stream.
+        const int32_t n = std::max<int32_t>(0, pStream->GetSweepRawDataBufferSize(k)) / channels;
+        if (n <= 1) continue;
+        buffer.assign(static_cast<std::size_t>(n), 0);
+        const int32_t got = pStream->GetSweepRawDataOfChannel(buffer.data(), n, k, lIndex);
+        if (got <= 1) continue;
+        uint16_t previous = static_cast<uint16_t>(buffer[0]);
+        scan(buffer.data() + 1, static_cast<uint32_t>(std::min(got, n) - 1), 1, t + basetime, previous);
+    }
+}
+
+bool CKVD::GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo)
+{
+    CKVXAStreamFile* file = GetFile(hFile);
+    if (!file || !pFileInfo) return false;
+
+    static const char* const kSourceTexts[] = {"LIN ", "MEA ", "DMEA ", "Conf "};
+    static const char* const kModeTexts[] = {"cont ", "trig ", "trig_ss "};
+    const int32_t source = file->GetSourceType();
+    const int32_t mode = file->GetRecordingMode();
+    std::string type = source >= 0 && source <= 3 ? kSourceTexts[source] : "XXX ";
+    type += mode >= 0 && mode <= 2 ? kModeTexts[mode] : "xxx ";
+    for (int32_t i = 0; i < file->GetStreamCount(); ++i) {
+        const CKVXAStream* stream = file->GetStream(i);
+        const char* name = stream && stream->GetName() ? stream->GetName() : "";
+        type.append(name, strnlen(name, 2));
+        type += ',';
+    }
+    if (type.size() > 31)
+        type = type.substr(0, 28) + "...";
+    else
+        type.pop_back();
+    PutText(pFileInfo->szFileType, type.c_str());
+
+    pFileInfo->dwEntityCount = g_KVX2NS[hFile] ? static_cast<uint32_t>(g_KVX2NS[hFile]->size()) : 0;
+    const int32_t hertz = file->GetMillisamplesPerSecond() / 1000;
+    pFileInfo->dTimeStampResolution = hertz != 0 ? 1.0 / hertz : 0.0;
+    const uint64_t start = file->GetStartTime()->GetTimeStamp();
+    const uint64_t stop = file->GetStopTime()->GetTimeStamp();
+    pFileInfo->dTimeSpan = stop > start ? static_cast<double>((stop - start) / 1000000ULL) / 1000.0 : 0.0;
+
+    const uint32_t v1 = file->GetSoftwareVersionMajor(), v2 = file->GetSoftwareVersionMinor();
+    char app[64];
+    std::snprintf(app, sizeof app, "Vantrel %u.%u.%u.%u", v1 >> 16, v1 & 0xFFFF, v2 >> 16, v2 & 0xFFFF);
+    PutText(pFileInfo->szAppName, app);
+
+    pFileInfo->dwTime_Year = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(file->GetYear())));
+    pFileInfo->dwTime_Month = file->GetMonth();
+    pFileInfo->dwTime_DayofWeek = 0;
+    pFileInfo->dwTime_Day = file->GetDay();
+    pFileInfo->dwTime_Hour = file->GetHour();
+    pFileInfo->dwTime_Min = file->GetMinute();
+    pFileInfo->dwTime_Sec = file->GetSecond();
+    pFileInfo->dwTime_MilliSec = file->GetMillisecond();
+    PutText(pFileInfo->szFileComment, file->GetComment() ? file->GetComment() : "");
+    return true;
+}
+
+bool CKVD::GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || !pEntityInfo) return false;
+    char label[32];
+    if (ds->lSubIndex == -1)
+        std::snprintf(label, sizeof label, "%8s %04d %04d %8.8s", ds->szStreamID.c_str(), ds->lHWID, ds->lIndex,
+                      ds->szName.c_str());
+    else
+        std::snprintf(label, sizeof label, "%8s %04d %04d %8.8s %02d", ds->szStreamID.c_str(), ds->lHWID,
+                      ds->lIndex, ds->szName.c_str(), ds->lSubIndex);
+    PutText(pEntityInfo->szEntityLabel, label);
+    pEntityInfo->dwEntityType = ds->dwType;
+    pEntityInfo->dwItemCount = ds->dwItemCount;
+    return true;
+}
+
+namespace {
+
+// Range, resolution, location and filter corners shared by analog and segment-source descriptions.
+template <typename Info>
+void DescribeChannel(Info& info, const CKVXAStream& stream, const CKVXAChannel* channel, bool digital)
+{
+    if (digital) {
+        info.dMinVal = 0.0;
+        info.dMaxVal = 65536.0;
+        info.dResolution = 1.0;
+    } else {
+        const double half = std::pow(2.0, stream.GetADBits()) / 2.0;
+        info.dMinVal = -half * stream.GetUnitsPerAD();
+        info.dMaxVal = half * stream.GetUnitsPerAD();
+        info.dResolution = stream.GetUnitsPerAD();
+    }
+    info.dLocationX = channel ? channel->GetPosX() / 1000000.0 : 0.0;
+    info.dLocationY = channel ? channel->GetPosY() / 1000000.0 : 0.0;
+    info.dLocationZ = channel ? channel->GetPosZ() / 1000000.0 : 0.0;
+    info.dLocationUser = 0.0;
+    info.dHighFreqCorner = channel ? channel->GetHighF() / 1000.0 : 0.0;
+    info.dwHighFreqOrder = 0;
+    PutText(info.szHighFilterType, "");
+    info.dLowFreqCorner = channel ? channel->GetLowF() / 1000.0 : 0.0;
+    info.dwLowFreqOrder = 0;
+    PutText(info.szLowFilterType, "");
+    PutText(info.szProbeInfo, "");
+}
+
+}  // namespace
+
+bool CKVD::GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || ds->dwType != ns_ENTITY_ANALOG || !pAnalogInfo) return false;
+    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    if (!stream) return false;
+    const bool digital = IsDigital(ds->szStreamID);
+    pAnalogInfo->dSampleRate = stream->GetMilliSamplesPerSecond() / 1000.0;
+    PutText(pAnalogInfo->szUnits, digital ? "raw" : "V");
+    DescribeChannel(*pAnalogInfo, *stream, stream->GetChannel(static_cast<int16_t>(ds->lIndex)), digital);
+    return true;
+}
+
+bool CKVD::GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
+                         uint32_t* pdwContCount, double* pData)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || ds->dwType != ns_ENTITY_ANALOG) return false;
+    if (static_cast<uint64_t>(dwStartIndex) + dwIndexCount > ds->dwItemCount) return false;
+    CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    if (!stream) return false;
+
+    const bool digital = IsDigital(ds->szStreamID);
+    const uint16_t adZero = stream->GetADZero();
+    const double unitsPerAD = stream->GetUnitsPerAD();
+    std::vector<int16_t> words(std::min(dwIndexCount, kPieceSamples));
+    auto store = [&](uint32_t at, uint32_t n) {
+        if (!pData) return;
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint16_t w = static_cast<uint16_t>(words[k]);
+            pData[at + k] = digital ? static_cast<double>(w) : Volts(w, adZero, unitsPerAD);
+        }
+    };
+
+    if (stream->HasContinuousData()) {
+        // Served in bounded pieces: the request may be as large as the channel.
+        for (uint32_t done = 0; done < dwIndexCount;) {
+            const uint32_t n = std::min(dwIndexCount - done, kPieceSamples);
+            const int32_t got = stream->GetRawDataOfChannelStartCount(
+                words.data(), ds->lIndex, static_cast<int32_t>(dwStartIndex + done), static_cast<int32_t>(n));
+            if (got != static_cast<int32_t>(n)) return false;  // the file holds less than it announced
+            store(done, n);
+            done += n;
+        }
+        if (pdwContCount) *pdwContCount = dwIndexCount;
+        return true;
+    }
+
+    // Triggered: the index space is the sweeps one after another. Find the sweep holding the first item.
+    const std::vector<IndexTime>& blocks = ds->vIndexTime;
+    auto sweep = std::upper_bound(blocks.begin(), blocks.end(), dwStartIndex,
+                                  [](uint32_t index, const IndexTime& b) { return index < b.dwIndex + b.dwNumber; });
+    uint32_t done = 0;
+    uint32_t offset = sweep != blocks.end() ? dwStartIndex - sweep->dwIndex : 0;
+    bool first = true;
+    for (; done < dwIndexCount && sweep != blocks.end(); ++sweep, offset = 0) {
+        const int32_t k = static_cast<int32_t>(sweep - blocks.begin());
+        const uint32_t inSweep = std::min(sweep->dwNumber - offset, dwIndexCount - done);
+        for (uint32_t part = 0; part < inSweep;) {
+            const uint32_t n = std::min(inSweep - part, kPieceSamples);
+            const int32_t got = stream->GetSweepRawDataOfChannel(words.data(), static_cast<int32_t>(n), k, ds->lIndex,
+                                                                 static_cast<int32_t>(offset + part),
+                                                                 static_cast<int32_t>(n));
+            if (got != static_cast<int32_t>(n)) return false;
+            store(done + part, n);
+            part += n;
+        }
+        if (first && pdwContCount) *pdwContCount = inSweep;
+        first = false;
+        done += inSweep;
+    }
+    if (done != dwIndexCount) return false;
+    if (first && pdwContCount) *pdwContCount = 0;
+    return true;
+}
+
+bool CKVD::GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || ds->dwType != ns_ENTITY_EVENT || !pEventInfo) return false;
+    pEventInfo->dwEventType = Contains(ds->szStreamID, "trig") ? ns_EVENT_WORD : ns_EVENT_BYTE;
+    pEventInfo->dwMinDataLength = ds->dwMinSampleCount;
+    pEventInfo->dwMaxDataLength = ds->dwMinSampleCount;
+    PutText(pEventInfo->szCSVDesc, "");
+    return true;
+}
+
+bool CKVD::GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
+                        uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || ds->dwType != ns_ENTITY_EVENT || nIndex >= ds->dwItemCount || nIndex >= ds->vIndexTime.size())
+        return false;
+    const IndexTime& block = ds->vIndexTime[nIndex];
+    if (pdTimeStamp) *pdTimeStamp = block.dTime;
+    if (pData) {
+        auto* out = static_cast<uint8_t*>(pData);
+        if (Contains(ds->szStreamID, "trig")) {
+            if (dwDataBufferSize >= 4) {
+                const uint16_t words[] = {block.bSlope, block.bTrigger};
+                std::memcpy(out, words, sizeof words);
+            }
+            if (ds->dwMinSampleCount == 8 && dwDataBufferSize >= 8) {
+                const uint16_t words[] = {block.bTrialNumber, block.bStimulusNumber};
+                std::memcpy(out + 4, words, sizeof words);
+            }
+        } else if (dwDataBufferSize >= 1) {
+            out[0] = block.bSign;
+        }
+    }
+    if (pdwDataRetSize) *pdwDataRetSize = ds->dwMinSampleCount;
+    return true;
+}
+
+bool CKVD::GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo, uint32_t)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || ds->dwType != ns_ENTITY_SEGMENT || !pSegmentInfo) return false;
+    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    pSegmentInfo->dwSourceCount = 1;
+    pSegmentInfo->dwMinSampleCount = ds->dwMinSampleCount;
+    pSegmentInfo->dwMaxSampleCount = ds->dwMaxSampleCount;
+    pSegmentInfo->dSampleRate = stream ? stream->GetMilliSamplesPerSecond() / 1000.0 : 0.0;
+    PutText(pSegmentInfo->szUnits, IsDigital(ds->szStreamID) ? "raw" : "V");
+    return true;
+}
+
+bool CKVD::GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSourceID,
+                                ns_SEGSOURCEINFO* pSourceInfo, uint32_t)
+{
+    if (!IsSourceExistent(hFile, dwEntityID, dwSourceID) || !pSourceInfo) return false;
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    if (!stream) return false;
+    pSourceInfo->dSubSampleShift = 0.0;
+    DescribeChannel(*pSourceInfo, *stream, stream->GetChannel(static_cast<int16_t>(ds->lIndex)),
+                    IsDigital(ds->szStreamID));
+    return true;
+}
+
+bool CKVD::GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
+                          uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
+{
+    DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || ds->dwType != ns_ENTITY_SEGMENT || nIndex < 0 || static_cast<uint32_t>(nIndex) >= ds->dwItemCount ||
+        static_cast<std::size_t>(nIndex) >= ds->vIndexTime.size())
+        return false;
+    CKVXAStreamFile* file = g_KVXFile[hFile].get();
+    CKVXAStream* stream = file->GetStream(ds->lStreamID);
+    if (!stream) return false;
+    const uint32_t capacity = dwDataBufferSize / sizeof(double);
+
+    if (Contains(ds->szStreamID, "spks")) {
+        if (!ReadSpike(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID)) return false;
+    } else if (IsAnalogFamily(ds->szStreamID)) {
+        const int32_t channels = stream->GetChannelCount();
+        if (channels <= 0) return false;
+        const int32_t n = std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(nIndex)) / channels;
+        std::vector<int16_t> words(static_cast<std::size_t>(n));
+        if (n > 0 && stream->GetSweepRawDataOfChannel(words.data(), n, nIndex, ds->lIndex) != n) return false;
+        if (pData) {
+            const bool digital = IsDigital(ds->szStreamID);
+            const uint16_t adZero = stream->GetADZero();
+            const double unitsPerAD = stream->GetUnitsPerAD();
+            const uint32_t stored = std::min(static_cast<uint32_t>(n), capacity);
+            for (uint32_t k = 0; k < stored; ++k) {
+                const uint16_t w = static_cast<uint16_t>(words[k]);
+                pData[k] = digital ? static_cast<double>(w) : Volts(w, adZero, unitsPerAD);
+            }
+        }
+        if (pdwSampleCount) *pdwSampleCount = static_cast<uint32_t>(n);
+        if (pdwUnitID) *pdwUnitID = 0;
+    } else {
+        return false;
+    }
+    if (pdTimeStamp) *pdTimeStamp = ds->vIndexTime[nIndex].dTime;
+    return true;
+}
+
+bool CKVD::ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData, uint32_t capacity,
+                     uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
+{
+    // Resume from the cached cursor when reading forward; otherwise start over at the first spike.
+    std::unique_ptr<CKVXAEvent> fresh;
+    CKVXAEvent* cursor = nullptr;
+    int32_t k = nIndex;
+    if (ds.lastSpike && nIndex >= ds.lastIndex) {
+        cursor = ds.lastSpike.get();
+        k = nIndex - ds.lastIndex;
+    } else {
+        fresh.reset(stream->GetFirstEvent());
+        cursor = fresh.get();
+    }
+    CKVXAEvtSpike* spike = nullptr;
+    while (cursor) {
+        auto* candidate = dynamic_cast<CKVXAEvtSpike*>(cursor);
+        if (candidate && ds.OwnsSpikeChannel(candidate->GetChannel())) {
+            if (k == 0) {
+                spike = candidate;
+                break;
+            }
+            --k;
+        }
+        if (!cursor->Next()) return false;
+    }
+    if (!spike) return false;
+
+    const int32_t count = std::max<int32_t>(0, spike->GetCount());
+    if (pData) {
+        std::vector<int16_t> words(static_cast<std::size_t>(count));
+        spike->GetADDataArray(words.data());
+        const uint16_t adZero = stream->GetADZero();
+        const double unitsPerAD = stream->GetUnitsPerAD();
+        const uint32_t stored = std::min(static_cast<uint32_t>(count), capacity);
+        for (uint32_t i = 0; i < stored; ++i) pData[i] = Volts(static_cast<uint16_t>(words[i]), adZero, unitsPerAD);
+    }
+    if (pdwSampleCount) *pdwSampleCount = static_cast<uint32_t>(count);
+    if (pdwUnitID) *pdwUnitID = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(spike->GetUnitID())));
+    ds.lastIndex = nIndex;
+    if (fresh) ds.lastSpike.reset(static_cast<CKVXAEvtSpike*>(fresh.release()));
+    return true;
+}
+
+bool CKVD::GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds || dwIndex >= ds->dwItemCount) return false;
+    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
+    const std::vector<IndexTime>& blocks = ds->vIndexTime;
+
+    double t = 0.0;
+    uint32_t r = dwIndex;
+    if (ds->single > 0) {
+        const uint32_t k = dwIndex / static_cast<uint32_t>(ds->single);
+        t = k < blocks.size() ? blocks[k].dTime : 0.0;
+        r = dwIndex % static_cast<uint32_t>(ds->single);
+    } else if (!blocks.empty()) {
+        // Blocks hold consecutive items: the one holding the index is found by bisection.
+        auto it = std::upper_bound(blocks.begin(), blocks.end(), dwIndex,
+                                   [](uint32_t index, const IndexTime& b) { return index < b.dwIndex + b.dwNumber; });
+        if (it == blocks.end()) --it;  // past the last block: its time, and the remainder beyond it
+        t = it->dTime;
+        r = dwIndex - it->dwIndex;
+    }
+    if (pdTime) *pdTime = PeriodsToSeconds(r, millisamples) + t;
+    return true;
+}
+
+bool CKVD::GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
+{
+    const DataSource* ds = Entity(hFile, dwEntityID);
+    if (!ds) return false;
+    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
+    const std::vector<IndexTime>& blocks = ds->vIndexTime;
+    auto end = [&](const IndexTime& b) { return b.dTime + PeriodsToSeconds(b.dwNumber, millisamples); };
+
+    double lasttime = 0.0;
+    uint32_t lastindex = 0;
+    std::size_t first = 0;
+    if (ds->bOrderedBlocks && !blocks.empty()) {
+        // Every block before the first one that starts after the time or ends at or after it lies wholly
+        // before the time; the walk below would pass over them one by one.
+        auto it = std::partition_point(blocks.begin(), blocks.end(),
+                                       [&](const IndexTime& b) { return !(b.dTime > dTime) && !(dTime <= end(b)); });
+        first = static_cast<std::size_t>(it - blocks.begin());
+        if (first > 0) {
+            const IndexTime& before = blocks[first - 1];
+            lasttime = end(before);
+            lastindex = before.dwIndex + before.dwNumber - 1;
+        }
+    }
+    for (std::size_t i = first; i < blocks.size(); ++i) {
+        const IndexTime& b = blocks[i];
+        const double t0 = b.dTime;
+        const double t1 = end(b);
+        if (t0 > dTime) {
+            if (nFlag == 1)
+                lastindex = b.dwIndex;
+            else if (nFlag != -1 && (dTime - lasttime) > (t0 - dTime))
+                lastindex = b.dwIndex;
+            break;
+        }
+        lasttime = t1;
+        if (!(dTime > t1)) {
+            const double f = t1 > t0 ? (dTime - t0) / (t1 - t0) : 0.0;
+            const double x = f * b.dwNumber + b.dwIndex;
+            const double rounded = nFlag == -1 ? std::floor(x) : nFlag == 1 ? std::ceil(x) : std::trunc(x + 0.5);
+            lastindex = rounded <= 0.0 ? 0u : static_cast<uint32_t>(std::min(rounded, 4294967295.0));
+            break;
+        }
+        lastindex = b.dwIndex + b.dwNumber - 1;
+    }
+    if (pdwIndex) *pdwIndex = lastindex;
+    if (dTime < 0.0 && nFlag == -1) return false;
+    if (dTime > lasttime && nFlag == 1) return false;
+    return true;
+}
