@@ -18,8 +18,9 @@ KVD_EXPORT CKVD m_KVD;
 namespace {
 
 // Words read per piece when a channel is scanned or a large request is served: bounded memory whatever
-// the recording length or the request size.
-constexpr uint32_t kPieceSamples = 1000000;
+// the recording length or the request size, and a piece small enough to stay in the cache between
+// reading and converting.
+constexpr uint32_t kPieceSamples = 65536;
 constexpr uint32_t kNoSamplesYet = 10000000;
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
@@ -568,7 +569,8 @@ bool CKVD::GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIn
     const bool digital = IsDigital(ds->szStreamID);
     const uint16_t adZero = stream->GetADZero();
     const double unitsPerAD = stream->GetUnitsPerAD();
-    std::vector<int16_t> words(std::min(dwIndexCount, kPieceSamples));
+    std::vector<int16_t>& words = m_Words;
+    words.resize(kPieceSamples);
     auto store = [&](uint32_t at, uint32_t n) {
         if (!pData) return;
         for (uint32_t k = 0; k < n; ++k) {
@@ -701,7 +703,8 @@ bool CKVD::GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, d
         const int32_t channels = stream->GetChannelCount();
         if (channels <= 0) return false;
         const int32_t n = std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(nIndex)) / channels;
-        std::vector<int16_t> words(static_cast<std::size_t>(n));
+        std::vector<int16_t>& words = m_Words;
+        words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(n)));
         if (n > 0 && stream->GetSweepRawDataOfChannel(words.data(), n, nIndex, ds->lIndex) != n) return false;
         if (pData) {
             const bool digital = IsDigital(ds->szStreamID);
@@ -752,7 +755,8 @@ bool CKVD::ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double
 
     const int32_t count = std::max<int32_t>(0, spike->GetCount());
     if (pData) {
-        std::vector<int16_t> words(static_cast<std::size_t>(count));
+        std::vector<int16_t>& words = m_Words;
+        words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(count)));
         spike->GetADDataArray(words.data());
         const uint16_t adZero = stream->GetADZero();
         const double unitsPerAD = stream->GetUnitsPerAD();

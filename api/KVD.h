@@ -116,6 +116,8 @@ private:
     std::unique_ptr<CKVXAStreamFile> g_KVXFile[kMaxFiles + 1];
     std::unique_ptr<EntityList> g_KVX2NS[kMaxFiles + 1];
     int m_bBaseIsPressedStart = 0;
+    // Sample words of the current request, kept between calls so that reading allocates nothing.
+    std::vector<int16_t> m_Words;
 };
 
 // The process-wide adapter behind the exported functions.

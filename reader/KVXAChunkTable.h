@@ -71,7 +71,7 @@ private:
     // Reads the head at m_qwNext into `head` (32 bytes); the number of bytes the file holds there.
     std::size_t ReadHead(uint8_t* head);
 
-    static constexpr std::size_t kWindowSize = 8192;
+    static constexpr std::size_t kWindowSize = 1024;
 
     FILE* m_pFile;
     uint64_t m_qwNext;
