@@ -646,7 +646,12 @@ int32_t CKVXAStream::GetSweepRawDataBufferSize(int32_t sweep)
 {
     uint64_t start = 0, end = 0;
     if (!HasRawData() || HasContinuousData() || !SweepSpan(sweep, start, end)) return 0;
-    const uint64_t values = RawDataBufferSizeNs(start, end);
+    uint64_t values = RawDataBufferSizeNs(start, end);
+    // A sweep cannot hold more sample words than the file has bytes: a damaged sweep list must not make
+    // callers allocate for data that is not there.
+    const uint64_t k = static_cast<uint64_t>(GetChannelCount());
+    const uint64_t fileWords = m_pStreamFile->GetFileSize() / 2;
+    if (values > fileWords) values = fileWords - fileWords % k;
     return values > static_cast<uint64_t>(INT32_MAX) ? 0 : static_cast<int32_t>(values);
 }
 
@@ -676,12 +681,49 @@ int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int3
     const int32_t k = GetChannelCount();
     if (!buffer || max <= 0 || k <= 0 || channel < 0 || channel >= k) return 0;
     const int32_t values = GetSweepRawDataBufferSize(sweep);
-    if (values <= 0) return 0;
-    if (m_SweepScratch.size() < static_cast<std::size_t>(values)) m_SweepScratch.resize(static_cast<std::size_t>(values));
-    const int32_t got = GetSweepRawData(m_SweepScratch.data(), values, sweep);
-    const int32_t n = std::min(got / k, max);
-    for (int32_t i = 0; i < n; ++i) buffer[i] = m_SweepScratch[static_cast<std::size_t>(i) * k + channel];
-    return n;
+    uint64_t start = 0, end = 0;
+    if (values <= 0 || !SweepSpan(sweep, start, end)) return 0;
+    // The channel is picked out chunk by chunk: no copy of the other channels' samples is made.
+    const int64_t got = GetRawDataOfChannelNs(buffer, std::min(max, values / k), start, end, channel);
+    return static_cast<int32_t>(got);
+}
+
+int64_t CKVXAStream::GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel)
+{
+    const uint64_t k = static_cast<uint64_t>(GetChannelCount());
+    if (!buffer || max <= 0 || !HasRawData() || from > to || !MoveToNs(from)) return 0;
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    if (!table) return 0;
+    const uint64_t limit = static_cast<uint64_t>(max) * k;  // values of all channels
+    uint64_t count = 0;                                     // values passed so far
+    // Takes up to n values of the current chunk from value `offset`, keeping this channel's.
+    auto copyFromChunk = [&](uint64_t offset, uint64_t n) {
+        const uint64_t values = m_pCurrentChunk->GetDataSize() / 2;
+        if (offset >= values) return true;
+        n = std::min({n, values - offset, limit - count});
+        if (n == 0) return true;
+        const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
+        if (!data) return false;
+        const uint64_t first = (static_cast<uint64_t>(channel) + k - count % k) % k;  // first value of the channel
+        for (uint64_t v = first; v < n; v += k) buffer[(count + v) / k] = data[offset + v];
+        count += n;
+        return true;
+    };
+
+    const CKVXAChunk* chunk = m_pCurrentChunk.get();
+    if (chunk->GetFrom() < from && from < chunk->GetTo()) {
+        const uint64_t n = RawDataBufferSizeNs(from, std::min(to, chunk->GetTo()));
+        if (!copyFromChunk(RawDataBufferSizeNs(chunk->GetFrom(), from), n) || count == limit ||
+            !StepCurrent(*table, s))
+            return static_cast<int64_t>(count / k);
+    }
+    while (to >= m_pCurrentChunk->GetTo()) {
+        if (!copyFromChunk(0, m_pCurrentChunk->GetDataSize() / 2) || count == limit || !StepCurrent(*table, s))
+            return static_cast<int64_t>(count / k);
+    }
+    if (m_pCurrentChunk->GetFrom() < to) copyFromChunk(0, RawDataBufferSizeNs(m_pCurrentChunk->GetFrom(), to));
+    return static_cast<int64_t>(count / k);
 }
 
 int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel,

@@ -150,6 +150,8 @@ public:
     void ForgetChunks();
     // Interleaved values in [from, to) and their number, on raw nanosecond times.
     int32_t GetRawDataNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to);
+    // The samples of one channel among the values GetRawDataNs would deliver, at most `max`; their number.
+    int64_t GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel);
     uint64_t RawDataBufferSizeNs(uint64_t from, uint64_t to) const;
 
 private:

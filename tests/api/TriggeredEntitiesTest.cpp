@@ -159,3 +159,26 @@ TEST(TriggeredEntities, SweepSegmentsAndDigitalBits)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TriggeredEntities, ASweepListLongerThanTheFileAllocatesNothingForIt)
+{
+    // The stored sweep list says the second sweep lasts a day: its entities must not promise (nor make
+    // the reader allocate for) more samples than the file can hold.
+    RecordingDesc rec = Triggered({1000, 1000});
+    rec.index->sweeps[1].second = rec.index->sweeps[1].first + 86400ULL * kSecond;
+    kvdtest::TempDir dir;
+    NsFile f(rec, dir);
+    ASSERT_EQ(f.Result(), ns_OK);
+    const uint64_t fileBytes = rec.Encode().size();
+    EXPECT_LE(f.Entity(1).dwItemCount, fileBytes / 2);
+    std::vector<double> data(1000);
+    uint32_t count = 0;
+    // The first sweep still reads whole; the damaged one cannot deliver what it claims.
+    ASSERT_EQ(ns_GetSegmentData(f.Handle(), 3, 0, nullptr, data.data(), 8000, &count, nullptr), ns_OK);
+    EXPECT_EQ(count, 1000u);
+    EXPECT_EQ(ns_GetSegmentData(f.Handle(), 3, 1, nullptr, data.data(), 8000, &count, nullptr), ns_BADINDEX);
+}
+
+}  // namespace
