@@ -468,10 +468,14 @@ const int16_t* CKVXAStream::LoadEntry(CKVXAChunkTable& table, std::size_t s, std
 {
     if (entry == m_lLoadedEntry) return m_ChunkData.data();
     const KVXAChunkEntry& e = table.At(s, entry);
+    // A chunk whose data runs past the end of the file cannot be read: nothing is allocated for it.
+    const uint64_t fileSize = m_pStreamFile->GetFileSize();
+    if (e.dataPosition > fileSize || e.size > fileSize - e.dataPosition) return nullptr;
     const std::size_t words = static_cast<std::size_t>((e.size + 1) / 2);
     if (m_ChunkData.size() < words + 1) {
         // Sized for the largest chunk seen so far, so that a walk over a stream allocates once or twice.
-        m_ChunkData.resize(std::max<std::size_t>(words, static_cast<std::size_t>((table.LargestChunk(s) + 1) / 2)) + 1);
+        const uint64_t largest = std::min(table.LargestChunk(s), fileSize);
+        m_ChunkData.resize(std::max<std::size_t>(words, static_cast<std::size_t>((largest + 1) / 2)) + 1);
     }
     m_lLoadedEntry = kNone;
     if (!ReadAt(m_pStreamFile->GetFilePointer(), e.dataPosition, m_ChunkData.data(), static_cast<std::size_t>(e.size)))
