@@ -589,46 +589,51 @@ int32_t CKVXAStream::GetRawData(int16_t* buffer, int32_t max, const CKVXATimeSta
     return GetRawDataNs(buffer, max, from->GetTimeStamp(), to->GetTimeStamp());
 }
 
+template <typename Copy>
+uint64_t CKVXAStream::WalkValuesNs(CKVXAChunkTable& table, std::size_t s, uint64_t from, uint64_t to, uint64_t limit,
+                                   Copy copy)
+{
+    uint64_t count = 0;
+    // Hands over up to n values of the current chunk from value `offset`, within the chunk and the limit.
+    auto part = [&](uint64_t offset, uint64_t n) {
+        const uint64_t values = m_pCurrentChunk->GetDataSize() / 2;
+        if (offset >= values) return true;
+        n = std::min({n, values - offset, limit - count});
+        if (n == 0) return true;
+        if (!copy(offset, n, count)) return false;
+        count += n;
+        return true;
+    };
+    const CKVXAChunk* chunk = m_pCurrentChunk.get();
+    if (chunk->GetFrom() < from && from < chunk->GetTo()) {
+        // The first chunk is covered from `from` on.
+        const uint64_t n = RawDataBufferSizeNs(from, std::min(to, chunk->GetTo()));
+        if (!part(RawDataBufferSizeNs(chunk->GetFrom(), from), n) || count == limit || !StepCurrent(table, s))
+            return count;
+    }
+    while (to >= m_pCurrentChunk->GetTo()) {
+        if (!part(0, m_pCurrentChunk->GetDataSize() / 2) || count == limit || !StepCurrent(table, s)) return count;
+    }
+    if (m_pCurrentChunk->GetFrom() < to) part(0, RawDataBufferSizeNs(m_pCurrentChunk->GetFrom(), to));
+    return count;
+}
+
 int32_t CKVXAStream::GetRawDataNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to)
 {
     if (!buffer || max <= 0 || !HasRawData() || from > to || !MoveToNs(from)) return 0;
     std::size_t s = 0;
     CKVXAChunkTable* table = ChunkTable(s);
     if (!table) return 0;
-    const uint64_t limit = static_cast<uint64_t>(max);
-    uint64_t count = 0;
-    // Copies up to n values of the current chunk from value `offset`, within the chunk and within max.
-    auto copyFromChunk = [&](uint64_t offset, uint64_t n) {
-        const uint64_t values = m_pCurrentChunk->GetDataSize() / 2;
-        if (offset >= values) return true;
-        n = std::min({n, values - offset, limit - count});
-        if (n == 0) return true;
+    const uint64_t count = WalkValuesNs(*table, s, from, to, static_cast<uint64_t>(max),
+                                        [&](uint64_t offset, uint64_t n, uint64_t at) {
+        // A whole chunk goes straight into the caller's buffer.
+        if (offset == 0 && n * 2 == m_pCurrentChunk->GetDataSize() && m_lCurrentEntry != m_lLoadedEntry)
+            return m_pCurrentChunk->ReadData(buffer + at) == static_cast<int32_t>(n * 2);
         const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
         if (!data) return false;
-        std::memcpy(buffer + count, data + offset, static_cast<std::size_t>(n) * 2);
-        count += n;
+        std::memcpy(buffer + at, data + offset, static_cast<std::size_t>(n) * 2);
         return true;
-    };
-
-    const CKVXAChunk* chunk = m_pCurrentChunk.get();
-    if (chunk->GetFrom() < from && from < chunk->GetTo()) {
-        // The first chunk is covered from `from` on.
-        const uint64_t n = RawDataBufferSizeNs(from, std::min(to, chunk->GetTo()));
-        if (!copyFromChunk(RawDataBufferSizeNs(chunk->GetFrom(), from), n)) return static_cast<int32_t>(count);
-        if (count == limit || !StepCurrent(*table, s)) return static_cast<int32_t>(count);
-    }
-    while (to >= m_pCurrentChunk->GetTo()) {
-        // Whole chunks: straight into the caller's buffer when it has room for all of the data.
-        const uint64_t size = m_pCurrentChunk->GetDataSize();
-        if ((limit - count) * 2 >= size) {
-            if (m_pCurrentChunk->ReadData(buffer + count) != static_cast<int32_t>(size)) return 0;
-            count += size / 2;
-        } else if (!copyFromChunk(0, size / 2)) {
-            return static_cast<int32_t>(count);
-        }
-        if (count == limit || !StepCurrent(*table, s)) return static_cast<int32_t>(count);
-    }
-    if (m_pCurrentChunk->GetFrom() < to) copyFromChunk(0, RawDataBufferSizeNs(m_pCurrentChunk->GetFrom(), to));
+    });
     return static_cast<int32_t>(count);
 }
 
@@ -699,34 +704,15 @@ int64_t CKVXAStream::GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_
     std::size_t s = 0;
     CKVXAChunkTable* table = ChunkTable(s);
     if (!table) return 0;
-    const uint64_t limit = static_cast<uint64_t>(max) * k;  // values of all channels
-    uint64_t count = 0;                                     // values passed so far
-    // Takes up to n values of the current chunk from value `offset`, keeping this channel's.
-    auto copyFromChunk = [&](uint64_t offset, uint64_t n) {
-        const uint64_t values = m_pCurrentChunk->GetDataSize() / 2;
-        if (offset >= values) return true;
-        n = std::min({n, values - offset, limit - count});
-        if (n == 0) return true;
+    // Of the interleaved values, keeps those of the channel: value v of the range is sample v / k.
+    const uint64_t count = WalkValuesNs(*table, s, from, to, static_cast<uint64_t>(max) * k,
+                                        [&](uint64_t offset, uint64_t n, uint64_t at) {
         const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
         if (!data) return false;
-        const uint64_t first = (static_cast<uint64_t>(channel) + k - count % k) % k;  // first value of the channel
-        for (uint64_t v = first; v < n; v += k) buffer[(count + v) / k] = data[offset + v];
-        count += n;
+        for (uint64_t v = (static_cast<uint64_t>(channel) + k - at % k) % k; v < n; v += k)
+            buffer[(at + v) / k] = data[offset + v];
         return true;
-    };
-
-    const CKVXAChunk* chunk = m_pCurrentChunk.get();
-    if (chunk->GetFrom() < from && from < chunk->GetTo()) {
-        const uint64_t n = RawDataBufferSizeNs(from, std::min(to, chunk->GetTo()));
-        if (!copyFromChunk(RawDataBufferSizeNs(chunk->GetFrom(), from), n) || count == limit ||
-            !StepCurrent(*table, s))
-            return static_cast<int64_t>(count / k);
-    }
-    while (to >= m_pCurrentChunk->GetTo()) {
-        if (!copyFromChunk(0, m_pCurrentChunk->GetDataSize() / 2) || count == limit || !StepCurrent(*table, s))
-            return static_cast<int64_t>(count / k);
-    }
-    if (m_pCurrentChunk->GetFrom() < to) copyFromChunk(0, RawDataBufferSizeNs(m_pCurrentChunk->GetFrom(), to));
+    });
     return static_cast<int64_t>(count / k);
 }
 

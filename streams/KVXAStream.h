@@ -150,6 +150,10 @@ public:
     void ForgetChunks();
     // Interleaved values in [from, to) and their number, on raw nanosecond times.
     int32_t GetRawDataNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to);
+    // Walks the interleaved values of [from, to) from the current chunk on, at most `limit`, handing each
+    // chunk's part to copy(offset in the chunk, count, values handed over before); the values handed over.
+    template <typename Copy>
+    uint64_t WalkValuesNs(CKVXAChunkTable& table, std::size_t s, uint64_t from, uint64_t to, uint64_t limit, Copy copy);
     // The samples of one channel among the values GetRawDataNs would deliver, at most `max`; their number.
     int64_t GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel);
     uint64_t RawDataBufferSizeNs(uint64_t from, uint64_t to) const;
