@@ -42,15 +42,6 @@ double SecondsFromStart(const T& t, double basetime)
     return static_cast<double>(s + basetime);
 }
 
-// Copies a text and its terminator into a fixed field, cut to fit; the bytes after it are left alone.
-template <std::size_t N>
-void PutText(char (&field)[N], const char* text)
-{
-    const std::size_t n = std::min(std::strlen(text), N - 1);
-    std::memcpy(field, text, n);
-    field[n] = '\0';
-}
-
 double Volts(uint16_t word, uint16_t adZero, double unitsPerAD)
 {
     return static_cast<double>(static_cast<int32_t>(word) - static_cast<int32_t>(adZero)) * unitsPerAD;
@@ -93,11 +84,6 @@ CKVD::DataSource* CKVD::Entity(uint32_t hFile, uint32_t dwEntityID) const
     if (!IsFileExistent(hFile) || !g_KVX2NS[hFile]) return nullptr;
     const EntityList& list = *g_KVX2NS[hFile];
     return dwEntityID < list.size() ? list[dwEntityID].get() : nullptr;
-}
-
-const CKVD::DataSource* CKVD::GetEntity(uint32_t hFile, uint32_t dwEntityID) const
-{
-    return Entity(hFile, dwEntityID);
 }
 
 bool CKVD::IsEntityExistent(uint32_t hFile, uint32_t dwEntityID) const { return Entity(hFile, dwEntityID) != nullptr; }

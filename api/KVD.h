@@ -2,7 +2,9 @@
 // each file's entity list, and the answers to every Neuroshare query.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,11 +102,9 @@ public:
     void CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex,
                          double basetime);
 
-    // The open reader of a handle (null when none); for tools and tests.
-    CKVXAStreamFile* GetFile(uint32_t hFile) const { return hFile <= kMaxFiles ? g_KVXFile[hFile].get() : nullptr; }
-    const DataSource* GetEntity(uint32_t hFile, uint32_t dwEntityID) const;
-
 private:
+    // The open reader of a handle; null when none.
+    CKVXAStreamFile* GetFile(uint32_t hFile) const { return hFile <= kMaxFiles ? g_KVXFile[hFile].get() : nullptr; }
     DataSource* Entity(uint32_t hFile, uint32_t dwEntityID) const;
     double BaseTime(CKVXAStreamFile* file) const;
     void AddTriggerStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime);
@@ -119,6 +119,16 @@ private:
     // Sample words of the current request, kept between calls so that reading allocates nothing.
     std::vector<int16_t> m_Words;
 };
+
+// Copies a text and its terminator into a fixed field of a Neuroshare structure, cut to fit; the bytes
+// after the terminator are left as they were.
+template <std::size_t N>
+void PutText(char (&field)[N], const char* text)
+{
+    const std::size_t n = std::min(std::strlen(text), N - 1);
+    std::memcpy(field, text, n);
+    field[n] = '\0';
+}
 
 // The process-wide adapter behind the exported functions.
 extern CKVD m_KVD;

@@ -26,14 +26,6 @@ namespace {
 bool HandleInRange(uint32_t hFile) { return hFile != 0 && hFile <= CKVD::GetMaxFileNumber(); }
 bool FileOpen(uint32_t hFile) { return HandleInRange(hFile) && m_KVD.IsFileExistent(hFile); }
 
-template <std::size_t N>
-void PutText(char (&field)[N], const char* text)
-{
-    const std::size_t n = std::strlen(text) < N ? std::strlen(text) : N - 1;
-    std::memcpy(field, text, n);
-    field[n] = '\0';
-}
-
 }  // namespace
 
 extern "C" {

@@ -711,14 +711,14 @@ bool CKVLayout::CHardware::ChannelLine(const char* line, int version)
     return true;
 }
 
-int CKVLayout::CAmplifier::ReadLayout(const char* path) { return ReadFile(path, "KVX Amplifier Layout"); }
-
-bool CKVLayout::CAmplifier::HeaderLine(const std::string& line)
+bool CKVLayout::CType::HeaderLine(const std::string& line)
 {
     std::string rest;
     if (StartsWith(line, "AvailOffsets: ", rest)) ParseOffsets(rest, m_offsets);
     return true;
 }
+
+int CKVLayout::CAmplifier::ReadLayout(const char* path) { return ReadFile(path, "KVX Amplifier Layout"); }
 
 bool CKVLayout::CAmplifier::ChannelLine(const char* line, int)
 {
@@ -732,13 +732,6 @@ bool CKVLayout::CAmplifier::ChannelLine(const char* line, int)
 }
 
 int CKVLayout::CMea::ReadLayout(const char* path) { return ReadFile(path, "KVX MEA Layout"); }
-
-bool CKVLayout::CMea::HeaderLine(const std::string& line)
-{
-    std::string rest;
-    if (StartsWith(line, "AvailOffsets: ", rest)) ParseOffsets(rest, m_offsets);
-    return true;
-}
 
 bool CKVLayout::CMea::ChannelLine(const char* line, int version)
 {

@@ -112,8 +112,9 @@ public:
         // Reads a description file whose first line is `firstLine`: the header lines up to "Layout:",
         // the caption line after it, and one record per channel line that parses.
         int ReadFile(const char* path, const char* firstLine);
-        // Handles a header line that is not "Version: " or "Name: "; false rejects the file.
-        virtual bool HeaderLine(const std::string& line) { (void)line; return true; }
+        // Handles a header line that is not "Version: " or "Name: "; false rejects the file. Amplifier and
+        // array files list their available offsets ("AvailOffsets: ").
+        virtual bool HeaderLine(const std::string& line);
         // Adds the record of one channel line; false when the line does not parse.
         virtual bool ChannelLine(const char* line, int version) = 0;
         // Empties the type before a read.
@@ -140,7 +141,6 @@ public:
         int ReadLayout(const char* path) override;
 
     protected:
-        bool HeaderLine(const std::string& line) override;
         bool ChannelLine(const char* line, int version) override;
     };
 
@@ -149,7 +149,6 @@ public:
         int ReadLayout(const char* path) override;
 
     protected:
-        bool HeaderLine(const std::string& line) override;
         bool ChannelLine(const char* line, int version) override;
     };
 
