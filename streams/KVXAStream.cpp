@@ -8,6 +8,10 @@
 #include "reader/KVXAChunk.h"
 #include "reader/KVXAChunkTable.h"
 #include "reader/KVXAStreamFile.h"
+#include "settings/KVXAInfoAverage.h"
+#include "settings/KVXAInfoChannelTool.h"
+#include "settings/KVXAInfoFilter.h"
+#include "settings/KVXAInfoSpike.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "settings/MSettingsReader.h"
 #include "streams/KVXAEvent.h"
@@ -803,14 +807,74 @@ void CKVXAStream::EventCountFromTo(const CKVXATimeStamp* from, const CKVXATimeSt
 
 namespace {
 
-// The tag that opens the format-private bytes of each data type that has an information block.
-struct InfoTag {
+// Reads the settings that follow the tag (the whole block for "params") into a new information block;
+// null when the settings cannot be decoded.
+using InfoReader = std::unique_ptr<CKVXAInfo> (*)(const CKVXAStream& stream, CMSettingsReader& in, uint16_t version);
+
+// The software major version of the writer of the stream's file: trigger records (also those of old spike
+// blocks) carry a parameter-trigger section from major version 3 on.
+int32_t WriterMajorVersion(const CKVXAStream& stream)
+{
+    const CKVXAStreamFile* file = stream.GetStreamFile();
+    return file ? static_cast<int32_t>(file->GetSoftwareVersionMajor()) : lSoftwareVersionMajor;
+}
+
+std::unique_ptr<CKVXAInfo> ReadTriggerInfo(const CKVXAStream& stream, CMSettingsReader& in, uint16_t version)
+{
+    auto info = std::make_unique<CKVXAInfoTrigger>();
+    if (!info->ReadTriggerFormatInfo(in, version, WriterMajorVersion(stream))) return nullptr;
+    return info;
+}
+
+std::unique_ptr<CKVXAInfo> ReadFilterInfo(const CKVXAStream&, CMSettingsReader& in, uint16_t version)
+{
+    auto info = std::make_unique<CKVXAInfoFilter>();
+    if (!info->FromFormatInfo(in, version)) return nullptr;
+    return info;
+}
+
+std::unique_ptr<CKVXAInfo> ReadSpikeInfo(const CKVXAStream& stream, CMSettingsReader& in, uint16_t version)
+{
+    auto info = std::make_unique<CKVXAInfoSpike>();
+    if (!info->ReadSpikeFormatInfo(in, version, WriterMajorVersion(stream))) return nullptr;
+    return info;
+}
+
+std::unique_ptr<CKVXAInfo> ReadChannelToolInfo(const CKVXAStream&, CMSettingsReader& in, uint16_t)
+{
+    auto info = std::make_unique<CKVXAInfoChannelTool>();
+    if (!info->FromFormatInfo(in)) return nullptr;
+    return info;
+}
+
+std::unique_ptr<CKVXAInfo> ReadAverageInfo(const CKVXAStream&, CMSettingsReader& in, uint16_t version)
+{
+    // The budget is what follows the tag.
+    auto info = std::make_unique<CKVXAInfoAverage>();
+    if (!info->ReadEvokedFormatInfo(in, static_cast<uint32_t>(in.Remaining()), version)) return nullptr;
+    return info;
+}
+
+// Each data type with an information block: the tag that opens its settings bytes (null: none at this
+// level, the reader checks its own) and the reader of the rest. A null reader: the type's block is not
+// decoded yet.
+struct InfoKind {
     const char* dataType;
     const char* tag;
+    InfoReader read;
 };
-constexpr InfoTag kInfoTags[] = {
-    {"trigger", "PARAMTRG"}, {"chat", "PARAMCHT"},    {"filter", "PARAMFLT"},   {"spikes", "PARAMSPK"},
-    {"average", "PARAMEVP"}, {"spkparam", "PARAMSPP"}, {"bstparam", "PARAMBSP"},
+const InfoKind kInfoKinds[] = {
+    {"trigger", "PARAMTRG", ReadTriggerInfo},
+    {"chat", "PARAMCHT", ReadChannelToolInfo},
+    {"filter", "PARAMFLT", ReadFilterInfo},
+    {"spikes", "PARAMSPK", ReadSpikeInfo},
+    {"average", "PARAMEVP", ReadAverageInfo},
+    // Spike-analyzer settings (CKVXAInfoSpikeParameter): reader to come.
+    {"spkparam", "PARAMSPP", nullptr},
+    // Burst-analyzer settings (CKVXAInfoBurstParameter): reader to come.
+    {"bstparam", "PARAMBSP", nullptr},
+    // Analyzer settings (CKVXAInfoParam): the reader is given the whole block and the stream's AD format.
+    {"params", nullptr, nullptr},
 };
 constexpr std::size_t kInfoTagLength = 8;
 
@@ -821,26 +885,18 @@ CKVXAInfo* CKVXAStream::GetInfo() const
     const char* type = GetDataType();
     const int32_t version = GetHeaderVersion();
     if (!type || version < 0) return nullptr;
+    const InfoKind* kind = nullptr;
+    for (const InfoKind& k : kInfoKinds)
+        if (std::strcmp(type, k.dataType) == 0) kind = &k;
+    if (!kind || !kind->read) return nullptr;
     const uint8_t* bytes = nullptr;
     const int32_t size = GetStreamFormatPrivate(bytes);
-    // "params" blocks carry their own tags; their reader is not part of the build yet.
-    if (std::strcmp(type, "params") == 0) return nullptr;
-    const InfoTag* entry = nullptr;
-    for (const InfoTag& t : kInfoTags)
-        if (std::strcmp(type, t.dataType) == 0) entry = &t;
-    if (!entry || !bytes || size < static_cast<int32_t>(kInfoTagLength) ||
-        std::memcmp(bytes, entry->tag, kInfoTagLength) != 0)
-        return nullptr;
-    CMSettingsReader in(bytes + kInfoTagLength, static_cast<std::size_t>(size) - kInfoTagLength);
-    const auto blockVersion = static_cast<uint16_t>(version);
-    if (std::strcmp(type, "trigger") == 0) {
-        // The parameter-trigger section depends on the version of the writer of this stream's file.
-        const int32_t major = m_pStreamFile ? static_cast<int32_t>(m_pStreamFile->GetSoftwareVersionMajor())
-                                            : lSoftwareVersionMajor;
-        auto info = std::make_unique<CKVXAInfoTrigger>();
-        if (!info->ReadTriggerFormatInfo(in, blockVersion, major)) return nullptr;
-        return info.release();
+    std::size_t skip = 0;
+    if (kind->tag) {
+        if (!bytes || size < static_cast<int32_t>(kInfoTagLength) || std::memcmp(bytes, kind->tag, kInfoTagLength) != 0)
+            return nullptr;
+        skip = kInfoTagLength;
     }
-    // The settings of the other types are not built yet.
-    return nullptr;
+    CMSettingsReader in(bytes ? bytes + skip : nullptr, bytes ? static_cast<std::size_t>(size) - skip : 0);
+    return kind->read(*this, in, static_cast<uint16_t>(version)).release();
 }

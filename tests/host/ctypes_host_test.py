@@ -210,6 +210,10 @@ class SampleRecordingHost(unittest.TestCase):
         self.assertEqual(ns.ns_OpenFile(b"/nonexistent/file.kvd", C.byref(h)), -3)
         self.assertEqual(h.value, 0)
 
+    def test_exported_data(self):
+        self.assertEqual(list((dbl * 2).in_dll(ns, "Bandstop_Frequencies")), [50.0, 60.0])
+        self.assertEqual(list((dbl * 6).in_dll(ns, "Bandstop_Q_Factors")), [1.0, 2.0, 3.0, 4.0, 5.0, 10.0])
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=1)

@@ -41,6 +41,9 @@ public:
         padded.resize(8, ' ');
         return Raw(padded.data(), 8);
     }
+    // Counted strings: a 32- or 16-bit byte count, then the bytes as they are.
+    ByteWriter& Counted32(const std::string& s) { return U32(static_cast<uint32_t>(s.size())).Raw(s.data(), s.size()); }
+    ByteWriter& Counted16(const std::string& s) { return U16(static_cast<uint16_t>(s.size())).Raw(s.data(), s.size()); }
     // A chunk head: id and 64-bit size.
     ByteWriter& ChunkHead(const std::string& id, uint64_t size) { return Id(id).U64(size); }
 

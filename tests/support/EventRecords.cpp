@@ -42,12 +42,6 @@ std::vector<uint8_t> EncodeTriggers(const std::vector<TriggerRecord>& records, u
     return w.Bytes();
 }
 
-namespace {
-
-void CountedString(ByteWriter& w, const std::string& s) { w.U32(static_cast<uint32_t>(s.size())).Raw(s.data(), s.size()); }
-
-}  // namespace
-
 std::vector<uint8_t> TriggerSettingsDesc::Encode(uint16_t v, bool parameterSection) const
 {
     ByteWriter w;
@@ -62,13 +56,12 @@ std::vector<uint8_t> TriggerSettingsDesc::Encode(uint16_t v, bool parameterSecti
         w.U32(leadingWord);
         for (int32_t word : words) w.I32(word);
         w.U8(digitalTrigger).I32(digitalValue).I32(digitalType);
-        CountedString(w, inputBufferId);
+        w.Counted32(inputBufferId);
         w.I32(digitalMask);
     }
     if (v >= 4 && parameterSection) {
         w.U8(parameterTrigger).I32(parameterWord);
-        CountedString(w, parameter);
-        CountedString(w, parameterUnit);
+        w.Counted32(parameter).Counted32(parameterUnit);
     }
     if (v >= 6) w.U8(trialSynchronization);
     return w.Bytes();
