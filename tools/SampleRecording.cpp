@@ -10,6 +10,7 @@
 #include "tests/support/EventRecords.h"
 #include "tests/support/LayoutChunkBuilder.h"
 #include "tests/support/RecordingBuilder.h"
+#include "tests/support/SettingsBlocks.h"
 #include "tests/support/StimulatorChunkBuilder.h"
 
 namespace kvdsample {
@@ -48,7 +49,39 @@ kvdtest::TriggerSettingsDesc StimulusDetector()
     return d;
 }
 
-kvdtest::RecordingDesc Describe(uint64_t samples)
+// The filter of the filter stream: a second-order Butterworth high pass at 300 Hz.
+kvdtest::FilterSettingsDesc HighPass()
+{
+    kvdtest::FilterSettingsDesc f;
+    f.passType = 2;
+    f.filterName = "Butterworth 2nd order";
+    f.parameterNames = {"Cutoff Frequency"};
+    f.parameterUnits = {"Hz"};
+    f.parameterValues = {300.0f};
+    f.sgCoefficients.clear();
+    f.centerFrequency = 50.0;
+    f.qFactor = 2.0;
+    f.downsampling = 0;
+    f.downsamplingFrequency = 100;
+    return f;
+}
+constexpr uint16_t kFilterHeaderVersion = 3;
+
+// The spike detector: a threshold on every channel of its input, no sorting.
+kvdtest::SpikeSettingsDesc SpikeDetector(bool onFilter)
+{
+    kvdtest::SpikeSettingsDesc d = kvdtest::ThresholdDetector(kElectrodes, static_cast<float>(kSpikeThreshold * kVoltsPerAD));
+    d.cutOutType = 0;
+    d.stdDevFactor = -5.0f;
+    d.preUs = static_cast<int32_t>(kSpikePreSamples * 1000000 / kSampleRate);
+    d.postUs = static_cast<int32_t>(kSpikePostSamples * 1000000 / kSampleRate);
+    d.deadUs = 1000;
+    d.inputBufferId = onFilter ? "filt0001" : "elec0001";
+    for (kvdtest::SpikeChannelDesc& c : d.channels) c.thresholdSlope = -1;
+    return d;
+}
+
+kvdtest::RecordingDesc Describe(uint64_t samples, const Options& options)
 {
     kvdtest::RecordingDesc rec;
     rec.comment = "kvdsynth sample recording: 60 electrodes at 25 kHz, 1 stimulus per second";
@@ -89,8 +122,18 @@ kvdtest::RecordingDesc Describe(uint64_t samples)
     spikes.adZero = kADZero;
     spikes.unitsPerAD = kVoltsPerAD;
     for (int i = 0; i < kElectrodes; ++i) spikes.channels[i].name = electrodes.channels[i].name;
+    if (options.detectorSettings)
+        spikes.formatPrivate = kvdtest::SpikeSettingsBlock(SpikeDetector(options.filterStream), kSpikeHeaderVersion);
 
     rec.streams = {electrodes, digital, trigger, spikes};
+    if (options.filterStream) {
+        kvdtest::StreamDesc filter = kvdtest::FilterStream(kElectrodes, HighPass(), kFilterHeaderVersion, "filt0001", 5);
+        filter.channels = electrodes.channels;
+        filter.adZero = kADZero;
+        filter.unitsPerAD = kVoltsPerAD;
+        filter.defaultSamplesPerSegment = kSamplesPerChunk;
+        rec.streams.push_back(filter);
+    }
     return rec;
 }
 
@@ -160,6 +203,11 @@ uint16_t ElectrodeSample(int channel, uint64_t index)
     return static_cast<uint16_t>(kADZero + noise + wave + spike);
 }
 
+uint16_t FilteredSample(int channel, uint64_t index)
+{
+    return static_cast<uint16_t>(static_cast<int>(ElectrodeSample(channel, index)) - Wave(channel, index));
+}
+
 uint16_t DigitalSample(uint64_t index) { return index % kStimulusPeriod < kStimulusLength ? 1 : 0; }
 
 namespace {
@@ -221,7 +269,7 @@ void WriteSampleRecording(const std::string& path, const Options& options)
 {
     if (!(options.seconds > 0.0) || options.seconds > 1e6) throw std::runtime_error("duration out of range");
     const uint64_t samples = static_cast<uint64_t>(options.seconds * kSampleRate);
-    kvdtest::RecordingDesc rec = Describe(samples);
+    kvdtest::RecordingDesc rec = Describe(samples, options);
     if (options.storedLayout) StoreLayoutAndStimulator(rec);
     rec.withIndex = 1;  // the index position is filled in once the chunks are written
 
@@ -245,7 +293,9 @@ void WriteSampleRecording(const std::string& path, const Options& options)
     kvdtest::ChunkDesc digital;
     kvdtest::ChunkDesc trigger;
     kvdtest::ChunkDesc spikes;
+    kvdtest::ChunkDesc filtered;
     electrode.id = "elec0001";
+    filtered.id = "filt0001";
     digital.id = "digi0001";
     trigger.id = "trig0001";
     spikes.id = "spks0001";
@@ -279,6 +329,20 @@ void WriteSampleRecording(const std::string& path, const Options& options)
         Append(f.get(), trigger.Encode());
         note(spikes);
         Append(f.get(), spikes.Encode());
+        if (options.filterStream) {
+            filtered.from = electrode.from;
+            filtered.to = electrode.to;
+            filtered.data.resize(n * kElectrodes * 2);
+            uint8_t* out = filtered.data.data();
+            for (uint64_t k = 0; k < n; ++k)
+                for (int c = 0; c < kElectrodes; ++c, out += 2) {
+                    const uint16_t v = FilteredSample(c, first + k);
+                    out[0] = static_cast<uint8_t>(v);
+                    out[1] = static_cast<uint8_t>(v >> 8);
+                }
+            note(filtered);
+            Append(f.get(), filtered.Encode());
+        }
     }
     if (samples > 0) index.sweeps.emplace_back(StartTime(), StartTime() + samples * kNsPerSample);
     Append(f.get(), index.Encode());

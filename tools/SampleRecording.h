@@ -1,5 +1,5 @@
 // The sample recording: a 60-electrode array (source type 1) at 25 kHz with one digital channel, a
-// trigger stream and a spike stream, filled with deterministic signals. Every sample value is a pure
+// trigger stream and a spike stream, optionally a filter stream, filled with deterministic signals. Every sample value is a pure
 // function of its channel and index, so that tests and hosts can check what they read.
 #pragma once
 
@@ -29,10 +29,18 @@ struct Options {
     double seconds = 10.0;
     // Source type 3: the layout of the electrodes stored in the file, plus a stimulator chunk.
     bool storedLayout = false;
+    // A filter stream ("filt0001"): the electrode signals through a 300 Hz high-pass filter, which removes
+    // their slow oscillation.
+    bool filterStream = false;
+    // The settings of the spike detector in the spike stream: a threshold detector of kSpikeThreshold steps
+    // on the electrodes (on the filter stream when there is one), with the sample's cut-out window.
+    bool detectorSettings = false;
 };
 
 // Raw 16-bit word of electrode channel `channel` (0 ... 59) at sample `index`.
 uint16_t ElectrodeSample(int channel, uint64_t index);
+// Raw 16-bit word of channel `channel` of the filter stream at sample `index`.
+uint16_t FilteredSample(int channel, uint64_t index);
 // Raw 16-bit word of the digital channel at sample `index`.
 uint16_t DigitalSample(uint64_t index);
 // Time stamp (ns since 1601) of the recording's start.

@@ -5,17 +5,23 @@
 //   kvdinfo --reader [--layout] [FILE.kvd]            with the reader: header, streams, channels, event
 //                                                      records and stimulator settings; --layout adds the
 //                                                      electrode layout, one line per hardware channel
+//   kvdinfo --json [FILE.kvd]                         the reader's view as one JSON document (README)
 // Without a file it writes the built-in sample recording to a temporary folder and describes that.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <getopt.h>
 #include <memory>
 #include <string>
 #include <unistd.h>
 
 #include "layout/KVLayout.h"
 #include "reader/KVXAStreamFile.h"
+#include "settings/KVXAInfoAverage.h"
+#include "settings/KVXAInfoChannelTool.h"
+#include "settings/KVXAInfoFilter.h"
+#include "settings/KVXAInfoSpike.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "settings/MGrid9StimulatorProperty.h"
 #include "streams/KVXAEvent.h"
@@ -23,6 +29,7 @@
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
 #include "tools/NeuroshareHost.h"
+#include "tools/RecordingJson.h"
 #include "tools/SampleRecording.h"
 
 namespace {
@@ -48,23 +55,94 @@ const char* RecordingModeText(int32_t mode)
     }
 }
 
+// ---- Information blocks, one printer per block class ----
+
+void PrintTrigger(const CKVXAInfoTrigger& trig)
+{
+    std::printf("  detector: input %s, channel %d, %s, level %d uV, slope %d, dead time %d%s\n",
+                trig.GetInputBufferID(), trig.GetChannel(),
+                trig.IsDigitalTrigger() ? "digital" : trig.IsParameterTrigger() ? "parameter" : "analog",
+                trig.GetLevel(), trig.GetSlope(), trig.GetDeadTime(),
+                trig.TrialSynchronization() ? ", trial synchronization" : "");
+    if (trig.IsParameterTrigger())
+        std::printf("  parameter %s [%s]\n", trig.GetParameter(), trig.GetParameterUnit());
+}
+
+void PrintFilter(const CKVXAInfoFilter& f)
+{
+    std::printf("  filter: %s, %s", f.GetFilterName().c_str(), f.GetPassTypeAsString().c_str());
+    const auto& names = f.GetParameterNames();
+    const auto& units = f.GetParameterUnits();
+    const auto& values = f.GetParameterValues();
+    for (std::size_t i = 0; i < values.size(); ++i)
+        std::printf(", %s %g %s", i < names.size() ? names[i].c_str() : "value", values[i],
+                    i < units.size() ? units[i].c_str() : "");
+    std::printf("\n");
+    if (f.IsSavitzkyGolayFilter())
+        std::printf("  Savitzky-Golay: order %d, %lld points (%d left), %zu coefficients\n", f.GetSGOrder(),
+                    static_cast<long long>(f.GetSGNumSamples()), f.GetSGNumDataPointsLeft(),
+                    f.GetSGCoeff().m_Coeff.size());
+    if (f.GetFilterType() == FILTER_BANDSTOP_RESONATOR)
+        std::printf("  band stop: centre %g Hz, Q %g\n", f.GetCenterFrequency(), f.GetQFactor());
+    if (f.IsDownsamplingEnabled()) std::printf("  downsampling to %d Hz\n", f.GetDownsamplingFrequency());
+}
+
+void PrintSpike(const CKVXAInfoSpike& info)
+{
+    const CMSpikeProperty& p = info.GetSpikeProperty();
+    std::printf("  detector: input %s, detect method %d, sort method %d, cut-out %d, std-dev factor %g\n",
+                info.GetInputBufferID(), info.GetDetectMethod(), info.GetSortMethod(), p.GetCutOutType(),
+                p.GetStdDevFactor());
+    std::printf("  pre-trigger %.3f ms, post-trigger %.3f ms, dead time %.3f ms\n", info.GetPreTrigger_us() / 1e3,
+                info.GetPostTrigger_us() / 1e3, info.GetDeadTime_us() / 1e3);
+    for (const auto& entry : p.GetChannels()) {
+        const CMSpikeChInfo& c = entry.second;
+        std::printf("    hardware ID %3u  group %u  threshold %.1f uV  slope %d  delta %.1f uV  %g..%g  %d units",
+                    entry.first, c.GetChGroupID(), c.GetThresholdLevel() * 1e6, c.GetThresholdSlope(),
+                    c.GetSlopeDeltaV() * 1e6, c.GetSlopeMin(), c.GetSlopeMax(), c.GetSpikeUnitCount());
+        for (const auto& u : c.GetUnits())
+            std::printf(" [%u: %g ms, %g..%g uV]", u.first, u.second.GetWndTime() * 1e3, u.second.GetWndMin() * 1e6,
+                        u.second.GetWndMax() * 1e6);
+        std::printf("\n");
+    }
+}
+
+void PrintAverage(const CKVXAInfoAverage& a)
+{
+    std::printf("  averaging: trigger %s, window from %g extending %g, at most %d windows\n", a.GetTriggerBufferID(),
+                a.GetTimeWindowStartTime(), a.GetTimeWindowWindowExtend(), a.GetMaxTimeWindowCount());
+}
+
+void PrintChannelTool(const CKVXAInfoChannelTool& t)
+{
+    std::printf("  channel tool: input %s, reference channel %s\n", t.InputBufferName().c_str(),
+                t.RefChannelName().c_str());
+}
+
+// The stream's information block, for the types that have one.
+void PrintInfo(const CKVXAStream& stream)
+{
+    static const char* const kWithBlock[] = {"trigger", "chat", "filter", "spikes", "average",
+                                             "spkparam", "bstparam", "params"};
+    bool expected = false;
+    for (const char* type : kWithBlock) expected |= std::strcmp(stream.GetDataType(), type) == 0;
+    if (!expected) return;
+    const std::unique_ptr<CKVXAInfo> info(stream.GetInfo());
+    if (const auto* b = dynamic_cast<const CKVXAInfoTrigger*>(info.get())) PrintTrigger(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoFilter*>(info.get())) PrintFilter(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoSpike*>(info.get())) PrintSpike(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoAverage*>(info.get())) PrintAverage(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoChannelTool*>(info.get())) PrintChannelTool(*b);
+    // The analyzer blocks ("params", "spkparam", "bstparam") follow here.
+    else if (!info) std::printf("  settings: none readable\n");
+}
+
 // Records of an event stream ("trigger" or "spikes"): their number and the first few.
 void PrintEvents(CKVXAStream& stream)
 {
     constexpr int kShown = 5;
     const bool spikes = std::strcmp(stream.GetDataType(), "spikes") == 0;
     if (!spikes && std::strcmp(stream.GetDataType(), "trigger") != 0) return;
-    if (!spikes) {
-        std::unique_ptr<CKVXAInfo> info(stream.GetInfo());
-        if (const auto* trig = dynamic_cast<const CKVXAInfoTrigger*>(info.get()))
-            std::printf("  detector: input %s, channel %d, %s, level %d uV, slope %d, dead time %d%s\n",
-                        trig->GetInputBufferID(), trig->GetChannel(),
-                        trig->IsDigitalTrigger() ? "digital" : trig->IsParameterTrigger() ? "parameter" : "analog",
-                        trig->GetLevel(), trig->GetSlope(), trig->GetDeadTime(),
-                        trig->TrialSynchronization() ? ", trial synchronization" : "");
-        else
-            std::printf("  detector: no settings block\n");
-    }
     std::unique_ptr<CKVXAEvent> cursor(stream.GetFirstEvent());
     long count = 0;
     if (cursor) {
@@ -127,6 +205,7 @@ void PrintRecording(CKVXAStreamFile& file)
             const CKVXAChannel* ch = s->GetChannel(static_cast<int16_t>(c));
             if (ch) std::printf("    channel ID %3d  hardware ID %3d  %s\n", ch->GetID(), ch->GetHWID(), ch->GetName());
         }
+        PrintInfo(*s);
         if (CKVXAStream* events = file.GetStream(i)) PrintEvents(*events);
     }
 }
@@ -184,6 +263,21 @@ int DescribeWithReader(const std::string& path, bool showLayout)
     return 0;
 }
 
+// The reader's view as one JSON document on standard output; the exit status.
+int DescribeAsJson(const std::string& path)
+{
+    CKVXAStreamFile file;
+    const int result = file.OpenFile(path.c_str());
+    if (result != OK) {
+        std::fprintf(stderr, "kvdinfo: %s: %s\n", path.c_str(), OpenResultText(result));
+        return 1;
+    }
+    const std::string text = kvdjson::Dump(kvdjson::RecordingJson(file));
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    return 0;
+}
+
 // The host's view through the shared object; the exit status.
 int DescribeAsHost(const std::string& library, const std::string& path, long entity)
 {
@@ -209,28 +303,36 @@ int main(int argc, char** argv)
     std::string path;
     std::string library = "nsKVDLibrary.so.1";
     std::string sampleDir;
-    bool reader = false, showLayout = false, usage = false;
+    bool reader = false, showLayout = false, asJson = false, usage = false;
     long entity = -1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--reader") == 0) {
-            reader = true;
-        } else if (std::strcmp(argv[i], "--layout") == 0) {
-            reader = showLayout = true;
-        } else if (std::strcmp(argv[i], "--entity") == 0 && i + 1 < argc) {
+    enum { OPT_READER = 256, OPT_LAYOUT, OPT_JSON, OPT_ENTITY, OPT_LIB };
+    static const option kOptions[] = {
+        {"reader", no_argument, nullptr, OPT_READER}, {"layout", no_argument, nullptr, OPT_LAYOUT},
+        {"json", no_argument, nullptr, OPT_JSON},     {"entity", required_argument, nullptr, OPT_ENTITY},
+        {"lib", required_argument, nullptr, OPT_LIB}, {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
+        switch (c) {
+        case OPT_READER: reader = true; break;
+        case OPT_LAYOUT: reader = showLayout = true; break;
+        case OPT_JSON: asJson = true; break;
+        case OPT_ENTITY: {
             char* end = nullptr;
-            entity = std::strtol(argv[++i], &end, 10);
+            entity = std::strtol(optarg, &end, 10);
             usage |= *end != '\0' || entity < 0;
-        } else if (std::strcmp(argv[i], "--lib") == 0 && i + 1 < argc) {
-            library = argv[++i];
-        } else if (argv[i][0] != '-' && path.empty()) {
-            path = argv[i];
-        } else {
-            usage = true;
+            break;
+        }
+        case OPT_LIB: library = optarg; break;
+        default: usage = true; break;
         }
     }
+    if (optind < argc) path = argv[optind++];
+    usage |= optind < argc || (asJson && (reader || entity >= 0));
     if (usage) {
         std::fprintf(stderr, "usage: kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]\n"
-                             "       kvdinfo --reader [--layout] [FILE.kvd]\n");
+                             "       kvdinfo --reader [--layout] [FILE.kvd]\n"
+                             "       kvdinfo --json [FILE.kvd]\n");
         return 2;
     }
     if (path.empty()) {
@@ -244,15 +346,19 @@ int main(int argc, char** argv)
         try {
             kvdsample::Options options;
             options.seconds = 2.0;
+            options.filterStream = true;
+            options.detectorSettings = true;
             kvdsample::WriteSampleRecording(path, options);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "kvdinfo: %s\n", e.what());
             return 1;
         }
-        std::printf("built-in sample recording (2 s, written by the kvdsynth generator)\n");
+        if (!asJson) std::printf("built-in sample recording (2 s, written by kvdsynth --filter --detector)\n");
     }
 
-    const int status = reader ? DescribeWithReader(path, showLayout) : DescribeAsHost(library, path, entity);
+    const int status = asJson   ? DescribeAsJson(path)
+                       : reader ? DescribeWithReader(path, showLayout)
+                                : DescribeAsHost(library, path, entity);
     if (!sampleDir.empty()) {
         std::remove(path.c_str());
         rmdir(sampleDir.c_str());

@@ -1,11 +1,13 @@
 // kvdsynth: writes the sample recording (see SampleRecording.h).
-//   kvdsynth [--seconds S] [--layout] OUTPUT.kvd
+//   kvdsynth [--seconds S] [--layout] [--filter] [--detector] OUTPUT.kvd
 // --layout writes source type 3: the electrode layout stored in the file, and a stimulator chunk.
+// --filter adds a filter stream (300 Hz high pass); --detector stores the spike detector's settings.
 //   kvdsynth --samples CHANNEL FIRST COUNT   prints raw words the sample holds (channel 60: the digital one)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <getopt.h>
 #include <string>
 
 #include "tools/SampleRecording.h"
@@ -23,20 +25,26 @@ int main(int argc, char** argv)
     }
     kvdsample::Options options;
     std::string output;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
-            options.seconds = std::atof(argv[++i]);
-        } else if (std::strcmp(argv[i], "--layout") == 0) {
-            options.storedLayout = true;
-        } else if (argv[i][0] != '-' && output.empty()) {
-            output = argv[i];
-        } else {
-            output.clear();
-            break;
+    bool usage = false;
+    enum { OPT_SECONDS = 256, OPT_LAYOUT, OPT_FILTER, OPT_DETECTOR };
+    static const option kOptions[] = {
+        {"seconds", required_argument, nullptr, OPT_SECONDS}, {"layout", no_argument, nullptr, OPT_LAYOUT},
+        {"filter", no_argument, nullptr, OPT_FILTER},         {"detector", no_argument, nullptr, OPT_DETECTOR},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
+        switch (c) {
+        case OPT_SECONDS: options.seconds = std::atof(optarg); break;
+        case OPT_LAYOUT: options.storedLayout = true; break;
+        case OPT_FILTER: options.filterStream = true; break;
+        case OPT_DETECTOR: options.detectorSettings = true; break;
+        default: usage = true; break;
         }
     }
+    if (optind + 1 == argc && !usage) output = argv[optind];
     if (output.empty()) {
-        std::fprintf(stderr, "usage: kvdsynth [--seconds S] [--layout] OUTPUT.kvd\n");
+        std::fprintf(stderr, "usage: kvdsynth [--seconds S] [--layout] [--filter] [--detector] OUTPUT.kvd\n");
         return 2;
     }
     try {
