@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "api/SampleScale.h"
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "streams/KVXAEvent.h"
@@ -42,11 +43,6 @@ double SecondsFromStart(const T& t, double basetime)
     return static_cast<double>(s + basetime);
 }
 
-double Volts(uint16_t word, uint16_t adZero, double unitsPerAD)
-{
-    return static_cast<double>(static_cast<int32_t>(word) - static_cast<int32_t>(adZero)) * unitsPerAD;
-}
-
 // Time of the first item of a block after `items` sample periods.
 double PeriodsToSeconds(double items, int32_t millisamples)
 {
@@ -73,16 +69,16 @@ CKVD::CKVD() = default;
 CKVD::~CKVD()
 {
     // Files still open at unload are left to the process's end, as the host never closed them.
-    for (auto& file : g_KVXFile) (void)file.release();
-    for (auto& list : g_KVX2NS) (void)list.release();
+    for (auto& file : m_Files) (void)file.release();
+    for (auto& list : m_Entities) (void)list.release();
 }
 
-bool CKVD::IsFileExistent(uint32_t hFile) const { return hFile <= kMaxFiles && g_KVXFile[hFile] != nullptr; }
+bool CKVD::IsFileExistent(uint32_t hFile) const { return hFile <= kMaxFiles && m_Files[hFile] != nullptr; }
 
 CKVD::DataSource* CKVD::Entity(uint32_t hFile, uint32_t dwEntityID) const
 {
-    if (!IsFileExistent(hFile) || !g_KVX2NS[hFile]) return nullptr;
-    const EntityList& list = *g_KVX2NS[hFile];
+    if (!IsFileExistent(hFile) || !m_Entities[hFile]) return nullptr;
+    const EntityList& list = *m_Entities[hFile];
     return dwEntityID < list.size() ? list[dwEntityID].get() : nullptr;
 }
 
@@ -103,7 +99,7 @@ int CKVD::Open(const char* pszFilename, uint32_t* hFile)
 {
     if (hFile) *hFile = 0;
     uint32_t slot = 1;
-    while (slot <= kMaxFiles && g_KVXFile[slot]) ++slot;
+    while (slot <= kMaxFiles && m_Files[slot]) ++slot;
     if (slot > kMaxFiles) return kNoFreeSlot;
 
     auto reader = std::make_unique<CKVXAStreamFile>();
@@ -112,18 +108,24 @@ int CKVD::Open(const char* pszFilename, uint32_t* hFile)
         reader->CloseFile();
         return result;
     }
-    g_KVXFile[slot] = std::move(reader);
+    m_Files[slot] = std::move(reader);
+    try {
+        BuildKVX2NSMap(slot);
+    } catch (...) {
+        // An open that fails on the way (memory) leaves the slot free again.
+        Close(slot);
+        throw;
+    }
     if (hFile) *hFile = slot;
-    BuildKVX2NSMap(slot);
     return OK;
 }
 
 bool CKVD::Close(uint32_t hFile)
 {
     if (!IsFileExistent(hFile)) return false;
-    g_KVX2NS[hFile].reset();
-    g_KVXFile[hFile]->CloseFile();
-    g_KVXFile[hFile].reset();
+    m_Entities[hFile].reset();
+    m_Files[hFile]->CloseFile();
+    m_Files[hFile].reset();
     return true;
 }
 
@@ -138,30 +140,32 @@ double CKVD::BaseTime(CKVXAStreamFile* file) const
 bool CKVD::BuildKVX2NSMap(uint32_t hFile)
 {
     if (hFile == 0 || !IsFileExistent(hFile)) return false;
-    g_KVX2NS[hFile] = std::make_unique<EntityList>();
-    CKVXAStreamFile* file = g_KVXFile[hFile].get();
-    const double basetime = BaseTime(file);
+    CKVXAStreamFile& file = *m_Files[hFile];
+    const double basetime = BaseTime(&file);
 
+    // Built aside and handed over whole: a build that fails on the way leaves no half list behind.
+    auto list = std::make_unique<EntityList>();
     bool complete = true;
-    for (int32_t i = 0; complete && i < file->GetStreamCount(); ++i) {
-        CKVXAStream* stream = file->GetStream(i);
+    for (int32_t i = 0; complete && i < file.GetStreamCount(); ++i) {
+        CKVXAStream* stream = file.GetStream(i);
         if (!stream || !stream->GetBufferID()) continue;
         const std::string id = stream->GetBufferID();
         if (Contains(id, "trig"))
-            AddTriggerStream(hFile, i, stream, basetime);
+            AddTriggerStream(*list, i, stream, basetime);
         else if (Contains(id, "spks"))
-            complete = AddSpikeStream(hFile, i, stream, basetime);
+            complete = AddSpikeStream(*list, i, stream, basetime);
         else if (IsAnalogFamily(id))
-            AddAnalogStream(hFile, i, stream, basetime);
+            AddAnalogStream(file, *list, i, stream, basetime);
     }
-    for (auto& ds : *g_KVX2NS[hFile]) {
-        const CKVXAStream* stream = file->GetStream(ds->lStreamID);
+    for (auto& ds : *list) {
+        const CKVXAStream* stream = file.GetStream(ds->lStreamID);
         ds->bOrderedBlocks = stream && BlocksOrdered(ds->vIndexTime, stream->GetMilliSamplesPerSecond());
     }
+    m_Entities[hFile] = std::move(list);
     return complete;
 }
 
-void CKVD::AddTriggerStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime)
+void CKVD::AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime)
 {
     const std::unique_ptr<CKVXAInfo> block(stream->GetInfo());
     const auto* info = dynamic_cast<const CKVXAInfoTrigger*>(block.get());
@@ -196,17 +200,16 @@ void CKVD::AddTriggerStream(uint32_t hFile, int32_t i, CKVXAStream* stream, doub
         if (!event->Next()) break;
     }
     ds->dwItemCount = static_cast<uint32_t>(ds->vIndexTime.size());
-    g_KVX2NS[hFile]->push_back(std::move(ds));
+    list.push_back(std::move(ds));
 }
 
-bool CKVD::AddSpikeStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime)
+bool CKVD::AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime)
 {
     const int32_t channels = stream->GetChannelCount();
     for (int32_t j = 0; j < channels; ++j) {
         const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(j));
         if (channel && channel->GetGroupID() > 128) return false;
     }
-    EntityList& list = *g_KVX2NS[hFile];
     std::vector<DataSource*> records;
     for (int32_t s = 0; s < channels; ++s) {
         const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(s));
@@ -270,169 +273,236 @@ void CKVD::GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime
     }
 }
 
-void CKVD::AddAnalogStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime)
+namespace {
+
+// The analog record of channel position j of stream i; the builder fills in its items.
+std::unique_ptr<CKVD::DataSource> AnalogRecord(CKVXAStream* stream, int32_t i, int32_t j)
 {
-    CKVXAStreamFile* file = g_KVXFile[hFile].get();
-    EntityList& list = *g_KVX2NS[hFile];
-    const std::string id = stream->GetBufferID();
-    const int32_t channels = stream->GetChannelCount();
-    if (channels <= 0) return;
+    const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(j));
+    auto ds = std::make_unique<CKVD::DataSource>();
+    ds->szStreamID = stream->GetBufferID();
+    ds->lStreamID = i;
+    ds->lHWID = channel ? channel->GetHWID() : -1;
+    ds->lIndex = j;  // the channel's position: what the raw-data readers take
+    ds->szName = channel ? channel->GetName() : "";
+    ds->dwType = ns_ENTITY_ANALOG;
+    return ds;
+}
 
-    auto analogRecord = [&](int32_t j) {
-        const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(j));
-        auto ds = std::make_unique<DataSource>();
-        ds->szStreamID = id;
-        ds->lStreamID = i;
-        ds->lHWID = channel ? channel->GetHWID() : -1;
-        ds->lIndex = j;  // the channel's position: what the raw-data readers take
-        ds->szName = channel ? channel->GetName() : "";
-        ds->dwType = ns_ENTITY_ANALOG;
-        return ds;
-    };
-    auto addBitRecords = [&](const DataSource& analog) {
-        std::vector<DataSource*> bits;
-        for (int32_t b = 0; b < 16; ++b) {
-            auto ds = std::make_unique<DataSource>();
-            ds->szStreamID = analog.szStreamID;
-            ds->lStreamID = i;
-            ds->lHWID = analog.lHWID;
-            ds->lIndex = analog.lIndex;
-            ds->szName = analog.szName;
-            ds->lSubIndex = b;
-            ds->dwType = ns_ENTITY_EVENT;
-            ds->single = 1;
-            ds->dwMinSampleCount = ds->dwMaxSampleCount = 1;
-            bits.push_back(ds.get());
-            list.push_back(std::move(ds));
-        }
-        CountDigiEvents(file, stream, bits.data(), analog.lIndex, basetime);
-    };
+}  // namespace
 
-    if (stream->HasContinuousData()) {
-        const int32_t n = std::max<int32_t>(0, stream->GetRawDataBufferSizeOfChannel());
-        for (int32_t j = 0; j < channels; ++j) {
-            auto ds = analogRecord(j);
-            ds->dwItemCount = static_cast<uint32_t>(n);
-            IndexTime block;
-            block.dwNumber = static_cast<uint32_t>(n);
-            block.dTime = basetime;
-            ds->vIndexTime.push_back(block);
-            const DataSource& analog = *ds;
-            list.push_back(std::move(ds));
-            if (IsDigital(id)) addBitRecords(analog);
-        }
-        return;
-    }
-
-    const int32_t sweeps = std::max<int32_t>(0, file->GetSweepCount());
-    std::vector<IndexTime> blocks;
-    uint32_t smallest = kNoSamplesYet, largest = 0;
+struct CKVD::SweepBlocks {
+    std::vector<IndexTime> blocks;  // one per sweep, dwNumber the samples per channel
+    uint32_t smallest = kNoSamplesYet;
+    uint32_t largest = 0;
     uint64_t total = 0;
-    int32_t single = -1;
-    for (int32_t k = 0; k < sweeps; ++k) {
-        const uint32_t number = static_cast<uint32_t>(std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(k)) / channels);
-        IndexTime block;
-        block.dwIndex = static_cast<uint32_t>(total);
-        block.dwNumber = number;
-        std::unique_ptr<CKVXATimeStamp> start(file->GetSweepStartTimeAt(k));
-        block.dTime = start ? SecondsFromStart(*start, basetime) : basetime;
-        blocks.push_back(block);
-        smallest = std::min(smallest, number);
-        largest = std::max(largest, number);
-        total += number;
-        single = (single == -1 || single == static_cast<int32_t>(number)) ? static_cast<int32_t>(number) : 0;
+    int32_t single = -1;  // the common sweep length, 0 when lengths differ, -1 without sweeps
+
+    SweepBlocks(CKVXAStreamFile& file, CKVXAStream& stream, int32_t channels, double basetime)
+    {
+        const int32_t sweeps = std::max<int32_t>(0, file.GetSweepCount());
+        for (int32_t k = 0; k < sweeps; ++k) {
+            const uint32_t number =
+                static_cast<uint32_t>(std::max<int32_t>(0, stream.GetSweepRawDataBufferSize(k)) / channels);
+            IndexTime block;
+            block.dwIndex = static_cast<uint32_t>(total);
+            block.dwNumber = number;
+            std::unique_ptr<CKVXATimeStamp> start(file.GetSweepStartTimeAt(k));
+            block.dTime = start ? SecondsFromStart(*start, basetime) : basetime;
+            blocks.push_back(block);
+            smallest = std::min(smallest, number);
+            largest = std::max(largest, number);
+            total += number;
+            single = (single == -1 || single == static_cast<int32_t>(number)) ? static_cast<int32_t>(number) : 0;
+        }
     }
-    // Item indexes are 32-bit: a recording with more samples per channel than that cannot be listed whole.
-    const uint32_t items = static_cast<uint32_t>(std::min<uint64_t>(total, std::numeric_limits<uint32_t>::max()));
-    for (int32_t j = 0; j < channels; ++j) {
-        auto ds = analogRecord(j);
-        ds->dwItemCount = items;
-        ds->single = single;
-        ds->vIndexTime = blocks;
+};
+
+void CKVD::AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
+                           double basetime)
+{
+    if (stream->GetChannelCount() <= 0) return;
+    if (stream->HasContinuousData())
+        AddContinuousChannels(file, list, i, stream, basetime);
+    else
+        AddTriggeredChannels(file, list, i, stream, basetime);
+}
+
+void CKVD::AddContinuousChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
+                                 double basetime)
+{
+    const bool digital = IsDigital(stream->GetBufferID());
+    const int32_t n = std::max<int32_t>(0, stream->GetRawDataBufferSizeOfChannel());
+    for (int32_t j = 0; j < stream->GetChannelCount(); ++j) {
+        auto ds = AnalogRecord(stream, i, j);
+        ds->dwItemCount = static_cast<uint32_t>(n);
+        IndexTime block;
+        block.dwNumber = static_cast<uint32_t>(n);
+        block.dTime = basetime;
+        ds->vIndexTime.push_back(block);
         const DataSource& analog = *ds;
         list.push_back(std::move(ds));
-        if (IsDigital(id)) addBitRecords(analog);
+        if (digital) AddDigitalBits(file, list, stream, analog, basetime);
     }
-    for (IndexTime& block : blocks) block.dwNumber = 1;
+}
+
+void CKVD::AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
+                                double basetime)
+{
+    const bool digital = IsDigital(stream->GetBufferID());
+    const int32_t channels = stream->GetChannelCount();
+    SweepBlocks sweeps(file, *stream, channels, basetime);
+    // Item indexes are 32-bit: a recording with more samples per channel than that cannot be listed whole.
+    const uint32_t items =
+        static_cast<uint32_t>(std::min<uint64_t>(sweeps.total, std::numeric_limits<uint32_t>::max()));
     for (int32_t j = 0; j < channels; ++j) {
-        auto ds = analogRecord(j);
+        auto ds = AnalogRecord(stream, i, j);
+        ds->dwItemCount = items;
+        ds->single = sweeps.single;
+        ds->vIndexTime = sweeps.blocks;
+        const DataSource& analog = *ds;
+        list.push_back(std::move(ds));
+        if (digital) AddDigitalBits(file, list, stream, analog, basetime);
+    }
+    // Each sweep is one segment.
+    for (IndexTime& block : sweeps.blocks) block.dwNumber = 1;
+    for (int32_t j = 0; j < channels; ++j) {
+        auto ds = AnalogRecord(stream, i, j);
         ds->dwType = ns_ENTITY_SEGMENT;
-        ds->dwItemCount = static_cast<uint32_t>(sweeps);
-        ds->dwMinSampleCount = smallest;
-        ds->dwMaxSampleCount = largest;
+        ds->dwItemCount = static_cast<uint32_t>(sweeps.blocks.size());
+        ds->dwMinSampleCount = sweeps.smallest;
+        ds->dwMaxSampleCount = sweeps.largest;
         ds->single = 1;
-        ds->vIndexTime = blocks;
+        ds->vIndexTime = sweeps.blocks;
         list.push_back(std::move(ds));
     }
 }
+
+void CKVD::AddDigitalBits(CKVXAStreamFile& file, EntityList& list, CKVXAStream* stream, const DataSource& analog,
+                          double basetime)
+{
+    std::vector<DataSource*> bits;
+    for (int32_t b = 0; b < 16; ++b) {
+        auto ds = std::make_unique<DataSource>();
+        ds->szStreamID = analog.szStreamID;
+        ds->lStreamID = analog.lStreamID;
+        ds->lHWID = analog.lHWID;
+        ds->lIndex = analog.lIndex;
+        ds->szName = analog.szName;
+        ds->lSubIndex = b;
+        ds->dwType = ns_ENTITY_EVENT;
+        ds->single = 1;
+        ds->dwMinSampleCount = ds->dwMaxSampleCount = 1;
+        bits.push_back(ds.get());
+        list.push_back(std::move(ds));
+    }
+    CountDigiEvents(&file, stream, bits.data(), analog.lIndex, basetime);
+}
+
+namespace {
+
+// Records the bit changes of one digital channel's words as events of its 16 bit records.
+class BitChangeRecorder {
+public:
+    BitChangeRecorder(CKVD::DataSource** bits, int32_t millisamples) : m_pBits(bits), m_lMillisamples(millisamples)
+    {
+    }
+
+    // Compares each of `n` words with the one before it (`previous`, updated) and records every bit that
+    // changed; the first word lies `firstPosition` sample periods after `origin` seconds.
+    void Scan(const int16_t* words, uint32_t n, uint64_t firstPosition, double origin, uint16_t& previous) const
+    {
+        for (uint32_t i = 0; i < n; ++i) {
+            i = SkipUnchanged(words, n, i, previous);
+            if (i >= n) break;
+            const uint16_t word = static_cast<uint16_t>(words[i]);
+            const uint16_t change = word ^ previous;
+            previous = word;
+            if (change) Record(change, word, PeriodsToSeconds(static_cast<double>(firstPosition + i), m_lMillisamples) + origin);
+        }
+    }
+
+private:
+    // Digital words change rarely: passes over runs equal to the previous word 32 at a time.
+    static uint32_t SkipUnchanged(const int16_t* words, uint32_t n, uint32_t i, uint16_t previous)
+    {
+        while (i + 32 <= n) {
+            uint16_t differs = 0;
+            for (uint32_t k = 0; k < 32; ++k) differs |= static_cast<uint16_t>(words[i + k]) ^ previous;
+            if (differs) break;
+            i += 32;
+        }
+        return i;
+    }
+
+    void Record(uint16_t change, uint16_t word, double t) const
+    {
+        for (int b = 0; b < 16; ++b) {
+            if (!(change & (1u << b))) continue;
+            CKVD::DataSource& ds = *m_pBits[b];
+            CKVD::IndexTime block;
+            block.dwIndex = ds.dwItemCount++;
+            block.dwNumber = 1;
+            block.dTime = t;
+            block.bSign = (word & (1u << b)) ? 1 : 255;
+            ds.vIndexTime.push_back(block);
+        }
+    }
+
+    CKVD::DataSource** m_pBits;
+    int32_t m_lMillisamples;
+};
+
+// A continuous channel, read in pieces; the first word only sets the state the next words are compared with.
+void ScanContinuousDigital(const BitChangeRecorder& recorder, CKVXAStream& stream, int lIndex, double basetime)
+{
+    const int64_t total = std::max<int32_t>(0, stream.GetRawDataBufferSizeOfChannel());
+    std::vector<int16_t> buffer(static_cast<std::size_t>(std::min<int64_t>(total, kPieceSamples)));
+    uint16_t previous = 0;
+    for (int64_t position = 0; position < total;) {
+        const int32_t want = static_cast<int32_t>(std::min<int64_t>(kPieceSamples, total - position));
+        const int32_t got =
+            stream.GetRawDataOfChannelStartCount(buffer.data(), lIndex, static_cast<int32_t>(position), want);
+        if (got <= 0) break;
+        if (position == 0) previous = static_cast<uint16_t>(buffer[0]);
+        recorder.Scan(buffer.data(), static_cast<uint32_t>(std::min(got, want)), static_cast<uint64_t>(position),
+                      basetime, previous);
+        position += got;
+    }
+}
+
+// A triggered channel, sweep by sweep: each sweep starts afresh from its own first word.
+void ScanSweepDigital(const BitChangeRecorder& recorder, CKVXAStreamFile& file, CKVXAStream& stream, int lIndex,
+                      double basetime)
+{
+    const int32_t channels = stream.GetChannelCount();
+    const int32_t sweeps = file.GetSweepCount();
+    std::vector<int16_t> buffer;
+    for (int32_t k = 0; k < sweeps && channels > 0; ++k) {
+        std::unique_ptr<CKVXATimeStamp> start(file.GetSweepStartTimeAt(k));
+        const double t = start ? SecondsFromStart(*start, 0.0) : 0.0;
+        // One channel's words of the sweep, whatever the number of channels of the stream.
+        const int32_t n = std::max<int32_t>(0, stream.GetSweepRawDataBufferSize(k)) / channels;
+        if (n <= 1) continue;
+        buffer.assign(static_cast<std::size_t>(n), 0);
+        const int32_t got = stream.GetSweepRawDataOfChannel(buffer.data(), n, k, lIndex);
+        if (got <= 1) continue;
+        uint16_t previous = static_cast<uint16_t>(buffer[0]);
+        recorder.Scan(buffer.data() + 1, static_cast<uint32_t>(std::min(got, n) - 1), 1, t + basetime, previous);
+    }
+}
+
+}  // namespace
 
 void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex,
                            double basetime)
 {
     for (int b = 0; b < 16; ++b) pDS[b]->dwItemCount = 0;
-    const int32_t millisamples = pStream->GetMilliSamplesPerSecond();
-
-    // Compares each word with the one before it and records every bit that changed.
-    auto scan = [&](const int16_t* words, uint32_t n, uint64_t firstPosition, double origin, uint16_t& previous) {
-        for (uint32_t i = 0; i < n; ++i) {
-            // Digital words change rarely: pass over runs equal to the previous word 32 at a time.
-            while (i + 32 <= n) {
-                uint16_t differs = 0;
-                for (uint32_t k = 0; k < 32; ++k) differs |= static_cast<uint16_t>(words[i + k]) ^ previous;
-                if (differs) break;
-                i += 32;
-            }
-            if (i >= n) break;
-            const uint16_t word = static_cast<uint16_t>(words[i]);
-            const uint16_t change = word ^ previous;
-            previous = word;
-            if (!change) continue;
-            const double t = PeriodsToSeconds(static_cast<double>(firstPosition + i), millisamples) + origin;
-            for (int b = 0; b < 16; ++b) {
-                if (!(change & (1u << b))) continue;
-                DataSource& ds = *pDS[b];
-                IndexTime block;
-                block.dwIndex = ds.dwItemCount++;
-                block.dwNumber = 1;
-                block.dTime = t;
-                block.bSign = (word & (1u << b)) ? 1 : 255;
-                ds.vIndexTime.push_back(block);
-            }
-        }
-    };
-
-    std::vector<int16_t> buffer;
-    if (pStream->HasContinuousData()) {
-        const int64_t total = std::max<int32_t>(0, pStream->GetRawDataBufferSizeOfChannel());
-        buffer.resize(static_cast<std::size_t>(std::min<int64_t>(total, kPieceSamples)));
-        uint16_t previous = 0;
-        for (int64_t position = 0; position < total;) {
-            const int32_t want = static_cast<int32_t>(std::min<int64_t>(kPieceSamples, total - position));
-            const int32_t got = pStream->GetRawDataOfChannelStartCount(buffer.data(), lIndex,
-                                                                       static_cast<int32_t>(position), want);
-            if (got <= 0) break;
-            if (position == 0) previous = static_cast<uint16_t>(buffer[0]);
-            scan(buffer.data(), static_cast<uint32_t>(std::min(got, want)), static_cast<uint64_t>(position),
-                 basetime, previous);
-            position += got;
-        }
-        return;
-    }
-
-    const int32_t channels = pStream->GetChannelCount();
-    const int32_t sweeps = pFile->GetSweepCount();
-    for (int32_t k = 0; k < sweeps && channels > 0; ++k) {
-        std::unique_ptr<CKVXATimeStamp> start(pFile->GetSweepStartTimeAt(k));
-        const double t = start ? SecondsFromStart(*start, 0.0) : 0.0;
-        // One channel's words of the sweep, whatever the number of channels of the stream.
-        const int32_t n = std::max<int32_t>(0, pStream->GetSweepRawDataBufferSize(k)) / channels;
-        if (n <= 1) continue;
-        buffer.assign(static_cast<std::size_t>(n), 0);
-        const int32_t got = pStream->GetSweepRawDataOfChannel(buffer.data(), n, k, lIndex);
-        if (got <= 1) continue;
-        uint16_t previous = static_cast<uint16_t>(buffer[0]);
-        scan(buffer.data() + 1, static_cast<uint32_t>(std::min(got, n) - 1), 1, t + basetime, previous);
-    }
+    const BitChangeRecorder recorder(pDS, pStream->GetMilliSamplesPerSecond());
+    if (pStream->HasContinuousData())
+        ScanContinuousDigital(recorder, *pStream, lIndex, basetime);
+    else
+        ScanSweepDigital(recorder, *pFile, *pStream, lIndex, basetime);
 }
 
 bool CKVD::GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo)
@@ -458,7 +528,7 @@ bool CKVD::GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo)
         type.pop_back();
     PutText(pFileInfo->szFileType, type.c_str());
 
-    pFileInfo->dwEntityCount = g_KVX2NS[hFile] ? static_cast<uint32_t>(g_KVX2NS[hFile]->size()) : 0;
+    pFileInfo->dwEntityCount = m_Entities[hFile] ? static_cast<uint32_t>(m_Entities[hFile]->size()) : 0;
     const int32_t hertz = file->GetMillisamplesPerSecond() / 1000;
     pFileInfo->dTimeStampResolution = hertz != 0 ? 1.0 / hertz : 0.0;
     const uint64_t start = file->GetStartTime()->GetTimeStamp();
@@ -534,7 +604,7 @@ bool CKVD::GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAn
 {
     const DataSource* ds = Entity(hFile, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_ANALOG || !pAnalogInfo) return false;
-    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     if (!stream) return false;
     const bool digital = IsDigital(ds->szStreamID);
     pAnalogInfo->dSampleRate = stream->GetMilliSamplesPerSecond() / 1000.0;
@@ -549,38 +619,48 @@ bool CKVD::GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIn
     const DataSource* ds = Entity(hFile, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_ANALOG) return false;
     if (static_cast<uint64_t>(dwStartIndex) + dwIndexCount > ds->dwItemCount) return false;
-    CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     if (!stream) return false;
+    m_SampleWords.resize(kPieceSamples);
+    if (stream->HasContinuousData())
+        return ReadContinuousSamples(*ds, stream, dwStartIndex, dwIndexCount, pdwContCount, pData);
+    return ReadSweepSamples(*ds, stream, dwStartIndex, dwIndexCount, pdwContCount, pData);
+}
 
-    const bool digital = IsDigital(ds->szStreamID);
-    const uint16_t adZero = stream->GetADZero();
-    const double unitsPerAD = stream->GetUnitsPerAD();
-    std::vector<int16_t>& words = m_Words;
-    words.resize(kPieceSamples);
-    auto store = [&](uint32_t at, uint32_t n) {
-        if (!pData) return;
-        for (uint32_t k = 0; k < n; ++k) {
-            const uint16_t w = static_cast<uint16_t>(words[k]);
-            pData[at + k] = digital ? static_cast<double>(w) : Volts(w, adZero, unitsPerAD);
-        }
-    };
+namespace {
 
-    if (stream->HasContinuousData()) {
-        // Served in bounded pieces: the request may be as large as the channel.
-        for (uint32_t done = 0; done < dwIndexCount;) {
-            const uint32_t n = std::min(dwIndexCount - done, kPieceSamples);
-            const int32_t got = stream->GetRawDataOfChannelStartCount(
-                words.data(), ds->lIndex, static_cast<int32_t>(dwStartIndex + done), static_cast<int32_t>(n));
-            if (got != static_cast<int32_t>(n)) return false;  // the file holds less than it announced
-            store(done, n);
-            done += n;
-        }
-        if (pdwContCount) *pdwContCount = dwIndexCount;
-        return true;
+SampleScale ScaleOf(const CKVXAStream& stream, bool raw)
+{
+    return SampleScale(stream.GetADZero(), stream.GetUnitsPerAD(), raw);
+}
+
+}  // namespace
+
+bool CKVD::ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex,
+                                 uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData)
+{
+    const SampleScale scale = ScaleOf(*stream, IsDigital(ds.szStreamID));
+    int16_t* words = m_SampleWords.data();
+    // Served in bounded pieces: the request may be as large as the channel.
+    for (uint32_t done = 0; done < dwIndexCount;) {
+        const uint32_t n = std::min(dwIndexCount - done, kPieceSamples);
+        const int32_t got = stream->GetRawDataOfChannelStartCount(words, ds.lIndex, static_cast<int32_t>(dwStartIndex + done),
+                                                                  static_cast<int32_t>(n));
+        if (got != static_cast<int32_t>(n)) return false;  // the file holds less than it announced
+        scale.Convert(words, n, pData ? pData + done : nullptr);
+        done += n;
     }
+    if (pdwContCount) *pdwContCount = dwIndexCount;
+    return true;
+}
 
-    // Triggered: the index space is the sweeps one after another. Find the sweep holding the first item.
-    const std::vector<IndexTime>& blocks = ds->vIndexTime;
+bool CKVD::ReadSweepSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex, uint32_t dwIndexCount,
+                            uint32_t* pdwContCount, double* pData)
+{
+    const SampleScale scale = ScaleOf(*stream, IsDigital(ds.szStreamID));
+    int16_t* words = m_SampleWords.data();
+    // The index space is the sweeps one after another. Find the sweep holding the first item.
+    const std::vector<IndexTime>& blocks = ds.vIndexTime;
     auto sweep = std::upper_bound(blocks.begin(), blocks.end(), dwStartIndex,
                                   [](uint32_t index, const IndexTime& b) { return index < b.dwIndex + b.dwNumber; });
     uint32_t done = 0;
@@ -591,13 +671,14 @@ bool CKVD::GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIn
         const uint32_t inSweep = std::min(sweep->dwNumber - offset, dwIndexCount - done);
         for (uint32_t part = 0; part < inSweep;) {
             const uint32_t n = std::min(inSweep - part, kPieceSamples);
-            const int32_t got = stream->GetSweepRawDataOfChannel(words.data(), static_cast<int32_t>(n), k, ds->lIndex,
+            const int32_t got = stream->GetSweepRawDataOfChannel(words, static_cast<int32_t>(n), k, ds.lIndex,
                                                                  static_cast<int32_t>(offset + part),
                                                                  static_cast<int32_t>(n));
             if (got != static_cast<int32_t>(n)) return false;
-            store(done + part, n);
+            scale.Convert(words, n, pData ? pData + done + part : nullptr);
             part += n;
         }
+        // The count of contiguous items: those of the first sweep touched.
         if (first && pdwContCount) *pdwContCount = inSweep;
         first = false;
         done += inSweep;
@@ -649,7 +730,7 @@ bool CKVD::GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* p
 {
     const DataSource* ds = Entity(hFile, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_SEGMENT || !pSegmentInfo) return false;
-    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     pSegmentInfo->dwSourceCount = 1;
     pSegmentInfo->dwMinSampleCount = ds->dwMinSampleCount;
     pSegmentInfo->dwMaxSampleCount = ds->dwMaxSampleCount;
@@ -663,7 +744,7 @@ bool CKVD::GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dw
 {
     if (!IsSourceExistent(hFile, dwEntityID, dwSourceID) || !pSourceInfo) return false;
     const DataSource* ds = Entity(hFile, dwEntityID);
-    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     if (!stream) return false;
     pSourceInfo->dSubSampleShift = 0.0;
     DescribeChannel(*pSourceInfo, *stream, stream->GetChannel(static_cast<int16_t>(ds->lIndex)),
@@ -678,56 +759,52 @@ bool CKVD::GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, d
     if (!ds || ds->dwType != ns_ENTITY_SEGMENT || nIndex < 0 || static_cast<uint32_t>(nIndex) >= ds->dwItemCount ||
         static_cast<std::size_t>(nIndex) >= ds->vIndexTime.size())
         return false;
-    CKVXAStreamFile* file = g_KVXFile[hFile].get();
-    CKVXAStream* stream = file->GetStream(ds->lStreamID);
+    CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     if (!stream) return false;
     const uint32_t capacity = dwDataBufferSize / sizeof(double);
 
-    if (Contains(ds->szStreamID, "spks")) {
-        if (!ReadSpike(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID)) return false;
-    } else if (IsAnalogFamily(ds->szStreamID)) {
-        const int32_t channels = stream->GetChannelCount();
-        if (channels <= 0) return false;
-        const int32_t n = std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(nIndex)) / channels;
-        std::vector<int16_t>& words = m_Words;
-        words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(n)));
-        if (n > 0 && stream->GetSweepRawDataOfChannel(words.data(), n, nIndex, ds->lIndex) != n) return false;
-        if (pData) {
-            const bool digital = IsDigital(ds->szStreamID);
-            const uint16_t adZero = stream->GetADZero();
-            const double unitsPerAD = stream->GetUnitsPerAD();
-            const uint32_t stored = std::min(static_cast<uint32_t>(n), capacity);
-            for (uint32_t k = 0; k < stored; ++k) {
-                const uint16_t w = static_cast<uint16_t>(words[k]);
-                pData[k] = digital ? static_cast<double>(w) : Volts(w, adZero, unitsPerAD);
-            }
-        }
-        if (pdwSampleCount) *pdwSampleCount = static_cast<uint32_t>(n);
-        if (pdwUnitID) *pdwUnitID = 0;
-    } else {
-        return false;
-    }
+    bool read = false;
+    if (Contains(ds->szStreamID, "spks"))
+        read = ReadSpike(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);
+    else if (IsAnalogFamily(ds->szStreamID))
+        read = ReadSweepSegment(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);
+    if (!read) return false;
     if (pdTimeStamp) *pdTimeStamp = ds->vIndexTime[nIndex].dTime;
+    return true;
+}
+
+bool CKVD::ReadSweepSegment(const DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
+                            uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
+{
+    const int32_t channels = stream->GetChannelCount();
+    if (channels <= 0) return false;
+    const int32_t n = std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(nIndex)) / channels;
+    std::vector<int16_t>& words = m_SampleWords;
+    words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(n)));
+    if (n > 0 && stream->GetSweepRawDataOfChannel(words.data(), n, nIndex, ds.lIndex) != n) return false;
+    ScaleOf(*stream, IsDigital(ds.szStreamID)).Convert(words.data(), std::min(static_cast<uint32_t>(n), capacity), pData);
+    if (pdwSampleCount) *pdwSampleCount = static_cast<uint32_t>(n);
+    if (pdwUnitID) *pdwUnitID = 0;
     return true;
 }
 
 bool CKVD::ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData, uint32_t capacity,
                      uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
-    // Resume from the cached cursor when reading forward; otherwise start over at the first spike.
-    std::unique_ptr<CKVXAEvent> fresh;
-    CKVXAEvent* cursor = nullptr;
+    // Resume from the cached cursor when reading forward; otherwise start over at the first spike. The
+    // cache is taken out while the cursor moves: a walk that fails or throws leaves no cursor whose
+    // position disagrees with its index.
+    std::unique_ptr<CKVXAEvent> cursor;
     int32_t k = nIndex;
     if (ds.lastSpike && nIndex >= ds.lastIndex) {
-        cursor = ds.lastSpike.get();
+        cursor = std::move(ds.lastSpike);
         k = nIndex - ds.lastIndex;
     } else {
-        fresh.reset(stream->GetFirstEvent());
-        cursor = fresh.get();
+        cursor.reset(stream->GetFirstEvent());
     }
     CKVXAEvtSpike* spike = nullptr;
     while (cursor) {
-        auto* candidate = dynamic_cast<CKVXAEvtSpike*>(cursor);
+        auto* candidate = dynamic_cast<CKVXAEvtSpike*>(cursor.get());
         if (candidate && ds.OwnsSpikeChannel(candidate->GetChannel())) {
             if (k == 0) {
                 spike = candidate;
@@ -741,18 +818,16 @@ bool CKVD::ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double
 
     const int32_t count = std::max<int32_t>(0, spike->GetCount());
     if (pData) {
-        std::vector<int16_t>& words = m_Words;
+        std::vector<int16_t>& words = m_SampleWords;
         words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(count)));
         spike->GetADDataArray(words.data());
-        const uint16_t adZero = stream->GetADZero();
-        const double unitsPerAD = stream->GetUnitsPerAD();
-        const uint32_t stored = std::min(static_cast<uint32_t>(count), capacity);
-        for (uint32_t i = 0; i < stored; ++i) pData[i] = Volts(static_cast<uint16_t>(words[i]), adZero, unitsPerAD);
+        ScaleOf(*stream, false).Convert(words.data(), std::min(static_cast<uint32_t>(count), capacity), pData);
     }
     if (pdwSampleCount) *pdwSampleCount = static_cast<uint32_t>(count);
     if (pdwUnitID) *pdwUnitID = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(spike->GetUnitID())));
     ds.lastIndex = nIndex;
-    if (fresh) ds.lastSpike.reset(static_cast<CKVXAEvtSpike*>(fresh.release()));
+    cursor.release();
+    ds.lastSpike.reset(spike);
     return true;
 }
 
@@ -760,7 +835,7 @@ bool CKVD::GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex,
 {
     const DataSource* ds = Entity(hFile, dwEntityID);
     if (!ds || dwIndex >= ds->dwItemCount) return false;
-    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
     const std::vector<IndexTime>& blocks = ds->vIndexTime;
 
@@ -786,7 +861,7 @@ bool CKVD::GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int
 {
     const DataSource* ds = Entity(hFile, dwEntityID);
     if (!ds) return false;
-    const CKVXAStream* stream = g_KVXFile[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
     const std::vector<IndexTime>& blocks = ds->vIndexTime;
     auto end = [&](const IndexTime& b) { return b.dTime + PeriodsToSeconds(b.dwNumber, millisamples); };

@@ -53,6 +53,10 @@ public:
         std::vector<IndexTime> vIndexTime;
         uint32_t dwMinSampleCount = 0;
         uint32_t dwMaxSampleCount = 0;
+        // Items per block when every block is equally long, so that an index finds its block by division:
+        // 1 for event and segment entities; for analog entities of a triggered recording the common sweep
+        // length, 0 when sweep lengths differ and -1 when there are no sweeps; 0 for continuous analog
+        // entities. Zero or below: the block holding an index is found by bisection.
         int32_t single = 0;
         std::unique_ptr<CKVXAEvtSpike> lastSpike;
         int32_t lastIndex = -1;
@@ -103,21 +107,42 @@ public:
                          double basetime);
 
 private:
+    // Sweep blocks of a triggered recording, shared by all channels of a stream, and their lengths.
+    struct SweepBlocks;
+
     // The open reader of a handle; null when none.
-    CKVXAStreamFile* GetFile(uint32_t hFile) const { return hFile <= kMaxFiles ? g_KVXFile[hFile].get() : nullptr; }
+    CKVXAStreamFile* GetFile(uint32_t hFile) const { return hFile <= kMaxFiles ? m_Files[hFile].get() : nullptr; }
     DataSource* Entity(uint32_t hFile, uint32_t dwEntityID) const;
     double BaseTime(CKVXAStreamFile* file) const;
-    void AddTriggerStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime);
-    bool AddSpikeStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime);
-    void AddAnalogStream(uint32_t hFile, int32_t i, CKVXAStream* stream, double basetime);
+
+    // Steps of the entity list: one per stream kind, each appending that stream's records to `list`.
+    void AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
+    bool AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
+    void AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
+    void AddContinuousChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
+                               double basetime);
+    void AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
+                              double basetime);
+    void AddDigitalBits(CKVXAStreamFile& file, EntityList& list, CKVXAStream* stream, const DataSource& analog,
+                        double basetime);
+
+    // Steps of reading sample words into the host's buffer.
+    bool ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex,
+                               uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData);
+    bool ReadSweepSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex, uint32_t dwIndexCount,
+                          uint32_t* pdwContCount, double* pData);
+    bool ReadSweepSegment(const DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
+                          uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
     bool ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData, uint32_t dwDataBufferSize,
                    uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
 
-    std::unique_ptr<CKVXAStreamFile> g_KVXFile[kMaxFiles + 1];
-    std::unique_ptr<EntityList> g_KVX2NS[kMaxFiles + 1];
+    // Per handle (slot 0 is never used): the open file's reader and its entity list. A slot is free when
+    // both are null and open when both are set.
+    std::unique_ptr<CKVXAStreamFile> m_Files[kMaxFiles + 1];
+    std::unique_ptr<EntityList> m_Entities[kMaxFiles + 1];
     int m_bBaseIsPressedStart = 0;
     // Sample words of the current request, kept between calls so that reading allocates nothing.
-    std::vector<int16_t> m_Words;
+    std::vector<int16_t> m_SampleWords;
 };
 
 // Copies a text and its terminator into a fixed field of a Neuroshare structure, cut to fit; the bytes

@@ -1,8 +1,12 @@
-// The exported Neuroshare entry points: each checks handle, structure size and entity in a fixed order
-// and forwards to the process-wide adapter.
+// The exported Neuroshare entry points. Each validates its arguments and forwards to the process-wide
+// adapter. The order of the checks decides the result when several arguments are wrong, so it is given
+// above each function; "H" stands for the whole handle check: handle 0 or above 256, then no file open
+// under the handle, each ns_BADFILE. Every body runs inside kvd::GuardedCall: an exception becomes
+// ns_LIBERROR and never reaches the host.
 #include <cstdint>
 #include <cstring>
 
+#include "api/GuardedCall.h"
 #include "api/KVD.h"
 #include "include/nsAPItypes.h"
 #include "reader/KVXAStreamFile.h"
@@ -28,8 +32,11 @@ bool FileOpen(uint32_t hFile) { return HandleInRange(hFile) && m_KVD.IsFileExist
 
 }  // namespace
 
+using kvd::GuardedCall;
+
 extern "C" {
 
+// Null pointer: ns_OK, nothing written; pointer 0xFFFFFFFF or size not 1192: ns_LIBERROR.
 ns_RESULT ns_GetLibraryInfo(ns_LIBRARYINFO* pLibraryInfo, uint32_t dwLibraryInfoSize)
 {
     if (!pLibraryInfo) return ns_OK;
@@ -55,147 +62,197 @@ ns_RESULT ns_GetLibraryInfo(ns_LIBRARYINFO* pLibraryInfo, uint32_t dwLibraryInfo
     return ns_OK;
 }
 
+// No checks: the reader's open result is mapped to a result code; *hFile is 0 unless the open succeeds.
 ns_RESULT ns_OpenFile(char* pszFilename, uint32_t* hFile)
 {
-    uint32_t handle = 0;
-    const int result = m_KVD.Open(pszFilename, &handle);
-    if (hFile) *hFile = handle;
-    switch (result) {
-    case OK: return ns_OK;
-    case FILE_OPEN_FAILED: return ns_FILEERROR;
-    case WRONG_FILEFORMAT: return ns_TYPEERROR;
-    case forWRONG_HEADER: return ns_TYPEERROR;
-    case forNO_DATA: return ns_FILEERROR;
-    case CKVD::kNoFreeSlot: return ns_LIBERROR;
-    default: return ns_OK;
-    }
+    if (hFile) *hFile = 0;
+    return GuardedCall([&] {
+        uint32_t handle = 0;
+        const int result = m_KVD.Open(pszFilename, &handle);
+        if (hFile) *hFile = handle;
+        switch (result) {
+        case OK: return ns_OK;
+        case FILE_OPEN_FAILED: return ns_FILEERROR;
+        case WRONG_FILEFORMAT: return ns_TYPEERROR;
+        case forWRONG_HEADER: return ns_TYPEERROR;
+        case forNO_DATA: return ns_FILEERROR;
+        case CKVD::kNoFreeSlot: return ns_LIBERROR;
+        default: return ns_OK;
+        }
+    });
 }
 
+// H; then size not 404 (or a null structure): ns_LIBERROR.
 ns_RESULT ns_GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo, uint32_t dwFileInfoSize)
 {
-    if (!FileOpen(hFile)) return ns_BADFILE;
-    if (dwFileInfoSize != sizeof(ns_FILEINFO) || !pFileInfo) return ns_LIBERROR;
-    m_KVD.GetFileInfo(hFile, pFileInfo);
-    return ns_OK;
+    return GuardedCall([&] {
+        if (!FileOpen(hFile)) return ns_BADFILE;
+        if (dwFileInfoSize != sizeof(ns_FILEINFO) || !pFileInfo) return ns_LIBERROR;
+        m_KVD.GetFileInfo(hFile, pFileInfo);
+        return ns_OK;
+    });
 }
 
+// Handle 0 or above 256: ns_BADFILE; then no file under the handle: ns_BADFILE.
 ns_RESULT ns_CloseFile(uint32_t hFile)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    return m_KVD.Close(hFile) ? ns_OK : ns_BADFILE;
+    return GuardedCall([&] {
+        if (!HandleInRange(hFile)) return ns_BADFILE;
+        return m_KVD.Close(hFile) ? ns_OK : ns_BADFILE;
+    });
 }
 
+// The info functions test the structure size between the handle range and the open file: handle 0 or
+// above 256: ns_BADFILE; size wrong (or a null structure): ns_LIBERROR; no file: ns_BADFILE; then the entity.
+
+// Entity of any type, else ns_BADENTITY.
 ns_RESULT ns_GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t dwEntityInfoSize)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    if (dwEntityInfoSize != sizeof(ns_ENTITYINFO) || !pEntityInfo) return ns_LIBERROR;
-    if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
-    m_KVD.GetEntityInfo(hFile, dwEntityID, pEntityInfo, dwEntityInfoSize);
-    return ns_OK;
+    return GuardedCall([&] {
+        if (!HandleInRange(hFile)) return ns_BADFILE;
+        if (dwEntityInfoSize != sizeof(ns_ENTITYINFO) || !pEntityInfo) return ns_LIBERROR;
+        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
+        m_KVD.GetEntityInfo(hFile, dwEntityID, pEntityInfo, dwEntityInfoSize);
+        return ns_OK;
+    });
 }
 
+// Event entity, else ns_BADENTITY.
 ns_RESULT ns_GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t dwEventInfoSize)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    if (dwEventInfoSize != sizeof(ns_EVENTINFO) || !pEventInfo) return ns_LIBERROR;
-    if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_EVENT)) return ns_BADENTITY;
-    m_KVD.GetEventInfo(hFile, dwEntityID, pEventInfo, dwEventInfoSize);
-    return ns_OK;
+    return GuardedCall([&] {
+        if (!HandleInRange(hFile)) return ns_BADFILE;
+        if (dwEventInfoSize != sizeof(ns_EVENTINFO) || !pEventInfo) return ns_LIBERROR;
+        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_EVENT)) return ns_BADENTITY;
+        m_KVD.GetEventInfo(hFile, dwEntityID, pEventInfo, dwEventInfoSize);
+        return ns_OK;
+    });
 }
 
+// H; not an event entity: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
                           uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
 {
-    if (!FileOpen(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_EVENT)) return ns_BADENTITY;
-    return m_KVD.GetEventData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
-               ? ns_OK
-               : ns_BADINDEX;
+    return GuardedCall([&] {
+        if (!FileOpen(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_EVENT)) return ns_BADENTITY;
+        return m_KVD.GetEventData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
+                   ? ns_OK
+                   : ns_BADINDEX;
+    });
 }
 
+// Analog entity, else ns_BADENTITY.
 ns_RESULT ns_GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t dwAnalogInfoSize)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    if (dwAnalogInfoSize != sizeof(ns_ANALOGINFO) || !pAnalogInfo) return ns_LIBERROR;
-    if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_ANALOG)) return ns_BADENTITY;
-    m_KVD.GetAnalogInfo(hFile, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
-    return ns_OK;
+    return GuardedCall([&] {
+        if (!HandleInRange(hFile)) return ns_BADFILE;
+        if (dwAnalogInfoSize != sizeof(ns_ANALOGINFO) || !pAnalogInfo) return ns_LIBERROR;
+        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_ANALOG)) return ns_BADENTITY;
+        m_KVD.GetAnalogInfo(hFile, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
+        return ns_OK;
+    });
 }
 
+// H; not an analog entity: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
                            uint32_t* pdwContCount, double* pData)
 {
-    if (!FileOpen(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_ANALOG)) return ns_BADENTITY;
-    return m_KVD.GetAnalogData(hFile, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData) ? ns_OK
-                                                                                                   : ns_BADINDEX;
+    return GuardedCall([&] {
+        if (!FileOpen(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_ANALOG)) return ns_BADENTITY;
+        return m_KVD.GetAnalogData(hFile, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
+                   ? ns_OK
+                   : ns_BADINDEX;
+    });
 }
 
+// Segment entity, else ns_BADENTITY.
 ns_RESULT ns_GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo,
                             uint32_t dwSegmentInfoSize)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    if (dwSegmentInfoSize != sizeof(ns_SEGMENTINFO) || !pSegmentInfo) return ns_LIBERROR;
-    if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
-    m_KVD.GetSegmentInfo(hFile, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
-    return ns_OK;
+    return GuardedCall([&] {
+        if (!HandleInRange(hFile)) return ns_BADFILE;
+        if (dwSegmentInfoSize != sizeof(ns_SEGMENTINFO) || !pSegmentInfo) return ns_LIBERROR;
+        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
+        m_KVD.GetSegmentInfo(hFile, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
+        return ns_OK;
+    });
 }
 
+// Segment entity, else ns_BADENTITY; then source not 0: ns_BADSOURCE; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSourceID,
                                   ns_SEGSOURCEINFO* pSourceInfo, uint32_t dwSourceInfoSize)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    if (dwSourceInfoSize != sizeof(ns_SEGSOURCEINFO) || !pSourceInfo) return ns_LIBERROR;
-    if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
-    if (dwSourceID != 0) return ns_BADSOURCE;
-    return m_KVD.GetSegmentSourceInfo(hFile, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize) ? ns_OK
-                                                                                                     : ns_BADINDEX;
+    return GuardedCall([&] {
+        if (!HandleInRange(hFile)) return ns_BADFILE;
+        if (dwSourceInfoSize != sizeof(ns_SEGSOURCEINFO) || !pSourceInfo) return ns_LIBERROR;
+        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
+        if (dwSourceID != 0) return ns_BADSOURCE;
+        return m_KVD.GetSegmentSourceInfo(hFile, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
+                   ? ns_OK
+                   : ns_BADINDEX;
+    });
 }
 
+// H; not a segment entity: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
                             uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
-    if (!FileOpen(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
-    return m_KVD.GetSegmentData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwSampleCount,
-                                pdwUnitID)
-               ? ns_OK
-               : ns_BADINDEX;
+    return GuardedCall([&] {
+        if (!FileOpen(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
+        return m_KVD.GetSegmentData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize,
+                                    pdwSampleCount, pdwUnitID)
+                   ? ns_OK
+                   : ns_BADINDEX;
+    });
 }
 
+// Handle 0 or above 256: ns_BADFILE; size not 136: ns_LIBERROR; no file: ns_BADFILE; otherwise ns_BADENTITY,
+// as no neural-event entity exists.
 ns_RESULT ns_GetNeuralInfo(uint32_t hFile, uint32_t, ns_NEURALINFO*, uint32_t dwNeuralInfoSize)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    if (dwNeuralInfoSize != sizeof(ns_NEURALINFO)) return ns_LIBERROR;
-    if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-    return ns_BADENTITY;
+    return GuardedCall([&] {
+        if (!HandleInRange(hFile)) return ns_BADFILE;
+        if (dwNeuralInfoSize != sizeof(ns_NEURALINFO)) return ns_LIBERROR;
+        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
+        return ns_BADENTITY;
+    });
 }
 
+// H; otherwise ns_BADENTITY.
 ns_RESULT ns_GetNeuralData(uint32_t hFile, uint32_t, uint32_t, uint32_t, double*)
 {
-    if (!FileOpen(hFile)) return ns_BADFILE;
-    return ns_BADENTITY;
+    return GuardedCall([&] { return FileOpen(hFile) ? ns_BADENTITY : ns_BADFILE; });
 }
 
+// H; no entity of any type: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
 {
-    if (!FileOpen(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
-    return m_KVD.GetIndexByTime(hFile, dwEntityID, dTime, nFlag, pdwIndex) ? ns_OK : ns_BADINDEX;
+    return GuardedCall([&] {
+        if (!FileOpen(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
+        return m_KVD.GetIndexByTime(hFile, dwEntityID, dTime, nFlag, pdwIndex) ? ns_OK : ns_BADINDEX;
+    });
 }
 
+// H; no entity of any type: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
 {
-    if (!FileOpen(hFile)) return ns_BADFILE;
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
-    return m_KVD.GetTimeByIndex(hFile, dwEntityID, dwIndex, pdTime) ? ns_OK : ns_BADINDEX;
+    return GuardedCall([&] {
+        if (!FileOpen(hFile)) return ns_BADFILE;
+        if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
+        return m_KVD.GetTimeByIndex(hFile, dwEntityID, dwIndex, pdTime) ? ns_OK : ns_BADINDEX;
+    });
 }
 
+// No checks and no text: the library keeps no error message.
 ns_RESULT ns_GetLastErrorMsg(char*, uint32_t) { return ns_OK; }
 
 }  // extern "C"
