@@ -35,19 +35,38 @@ void PutF64(std::vector<uint8_t>& img, std::size_t off, double d)
 
 }  // namespace
 
+namespace {
+
+// The header record grew by appending fields; each version that appended some, with the offset at which
+// its fields start. A version's prefix ends where the fields of the next larger version in this list
+// start; version 11 ends with the record. Versions 6 and 7 hold one image record, version 8 the other
+// three together with the second block of channel counts.
+struct HeaderGrowth {
+    uint16_t firstVersion;
+    std::size_t firstOffset;
+};
+constexpr std::size_t kImageRecords = 912;  // four image records of 320 bytes
+constexpr std::size_t kImageRecordSize = 320;
+constexpr HeaderGrowth kHeaderGrowth[] = {
+    {0, 0},                                     // version, software version, comment, start pressed, rate
+    {1, 808},                                   // recording mode ... segment time
+    {3, 872},                                   // start time, driver version
+    {5, 888},                                   // start- and stop-trigger buffer ids
+    {6, kImageRecords},                         // the first image record
+    {8, kImageRecords + kImageRecordSize},      // three more image records, second channel block, range
+    {10, 2208},                                 // data source name, serial number, bus, vendor, product
+    {11, 2320},                                 // stimulator flag and its padding
+};
+constexpr uint16_t kNewestHeaderVersion = 11;
+
+}  // namespace
+
 std::size_t HeaderPrefixLength(uint16_t version)
 {
-    switch (version) {
-    case 0: return 808;
-    case 1: case 2: return 872;
-    case 3: case 4: return 888;
-    case 5: return 912;
-    case 6: case 7: return 1232;
-    case 8: case 9: return 2208;
-    case 10: return 2320;
-    case 11: return 2328;
-    default: return 0;
-    }
+    if (version > kNewestHeaderVersion) return 0;
+    for (const HeaderGrowth& growth : kHeaderGrowth)
+        if (growth.firstVersion > version) return growth.firstOffset;
+    return kHeaderRecordSize;
 }
 
 std::size_t ChannelRecordLength(uint16_t fileVersion, uint16_t h)
@@ -195,7 +214,7 @@ std::vector<uint8_t> RecordingDesc::EncodeHeaderRecord() const
     PutText(img, 888, startTriggerBufferId, 9);
     PutText(img, 897, stopTriggerBufferId, 9);
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const std::size_t base = 912 + 320 * i;
+        const std::size_t base = kImageRecords + kImageRecordSize * i;
         for (std::size_t k = 0; k < 6; ++k) Put(img, base + 4 * k, static_cast<uint32_t>(images[i].ints[k]), 4);
         for (std::size_t k = 0; k < 4; ++k) PutF64(img, base + 24 + 8 * k, images[i].reals[k]);
         PutText(img, base + 56, images[i].path, 264);
