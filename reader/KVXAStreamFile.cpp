@@ -645,100 +645,170 @@ bool CKVXAStreamFile::ReadIndexFile(CMIndex1& index)
     return ok;
 }
 
+namespace {
+
+// The chunks of every stream walked side by side, one chunk per stream at a time, choosing the index
+// items: after the walk has moved more than kItemSpacing bytes past the last item, the lowest-positioned
+// chunk reached in the following step becomes the next item.
+class IndexWalk {
+public:
+    explicit IndexWalk(CKVXAStreamFile& file) : m_File(file)
+    {
+        const int32_t streamCount = file.GetStreamCount();
+        m_Current.resize(static_cast<std::size_t>(std::max(streamCount, 0)));
+        for (int32_t i = 0; i < streamCount; ++i) {
+            CKVXAStream* stream = file.GetStream(i);
+            if (!stream) continue;
+            m_Current[i].reset(stream->GetFirstChunk());
+            if (!m_Current[i]) continue;
+            m_lReference = i;
+            if (!m_bHaveCandidate || m_Current[i]->GetDataPosition() < m_qwCandidatePosition) Choose(*m_Current[i]);
+        }
+    }
+
+    // The last stream that has chunks: its chunks mark the sweeps and end the walk; -1 when none has any.
+    int32_t Reference() const { return m_lReference; }
+    const CKVXAChunk* ReferenceChunk() const { return m_Current[m_lReference].get(); }
+
+    // The first item: the lowest-positioned first chunk of any stream (head position and start time).
+    void FirstItem(uint64_t& time, uint64_t& position) const
+    {
+        time = m_qwCandidateTime;
+        position = m_qwCandidatePosition - CKVXAChunk::kHeadSize;
+    }
+
+    // Moves every stream on to its next chunk; false when some stream has none left.
+    bool Advance()
+    {
+        if (m_State == State::Armed) {
+            m_State = State::Collecting;
+            m_qwCandidateTime = 0;
+        }
+        bool more = true;
+        for (std::size_t i = 0; i < m_Current.size(); ++i) {
+            if (!m_Current[i]) continue;
+            CKVXAChunk* next = m_File.GetStream(static_cast<int32_t>(i))->GetNextChunk(m_Current[i].get());
+            if (!next) {
+                more = false;
+                m_Current[i].reset();
+                continue;
+            }
+            m_Current[i].release();  // deleted by GetNextChunk
+            m_Current[i].reset(next);
+            if (m_State == State::Idle && next->GetDataPosition() > m_qwCandidatePosition + kItemSpacing)
+                m_State = State::Armed;
+            else if (m_State == State::Collecting &&
+                     (m_qwCandidateTime == 0 || next->GetDataPosition() < m_qwCandidatePosition))
+                Choose(*next);
+        }
+        return more;
+    }
+
+    // The item chosen by the last step, if any (head position and start time).
+    bool TakeItem(uint64_t& time, uint64_t& position)
+    {
+        if (m_State != State::Collecting) return false;
+        m_State = State::Idle;
+        FirstItem(time, position);
+        return m_qwCandidateTime != 0;
+    }
+
+private:
+    static constexpr uint64_t kItemSpacing = 250000;
+    enum class State { Idle, Armed, Collecting };
+
+    void Choose(const CKVXAChunk& chunk)
+    {
+        m_qwCandidateTime = chunk.GetFrom();
+        m_qwCandidatePosition = chunk.GetDataPosition();
+        m_bHaveCandidate = true;
+    }
+
+    CKVXAStreamFile& m_File;
+    std::vector<std::unique_ptr<CKVXAChunk>> m_Current;
+    int32_t m_lReference = -1;
+    State m_State = State::Idle;
+    // The latest item, or while collecting the lowest-positioned chunk seen so far (time 0: none yet).
+    uint64_t m_qwCandidateTime = 0;
+    uint64_t m_qwCandidatePosition = 0;
+    bool m_bHaveCandidate = false;
+};
+
+// Sweeps as the gaps between the reference stream's chunks show them: a chunk that starts after the
+// previous one ended starts a new sweep.
+class SweepBounds {
+public:
+    explicit SweepBounds(uint64_t firstFrom) : m_qwPreviousEnd(firstFrom) { m_Starts.push_back(firstFrom); }
+
+    void Observe(const CKVXAChunk& chunk)
+    {
+        if (m_qwPreviousEnd < chunk.GetFrom()) {
+            m_Starts.push_back(chunk.GetFrom());
+            m_Ends.push_back(m_qwPreviousEnd);
+        }
+        m_qwPreviousEnd = chunk.GetTo();
+    }
+
+    void Finish(CMIndex1& index)
+    {
+        m_Ends.push_back(m_qwPreviousEnd);
+        index.SetSweeps(std::move(m_Starts), std::move(m_Ends));
+    }
+
+private:
+    std::vector<uint64_t> m_Starts, m_Ends;
+    uint64_t m_qwPreviousEnd;
+};
+
+}  // namespace
+
 bool CKVXAStreamFile::GenerateIndex(CMIndex1& index)
 {
-    constexpr uint64_t kItemSpacing = 250000;
     const uint64_t fileSize = m_pCallback && m_pFile ? kvd::FileSize(m_pFile) : 0;
+    // Percent of the file passed, from the reference stream's position; false when the caller cancels.
+    auto reportProgress = [&](const CKVXAChunk* reference) {
+        uint64_t percent = 100;
+        if (reference && fileSize / 100 != 0) percent = (reference->GetDataPosition() / 100 * 100) / (fileSize / 100);
+        return HandleCallback("Generating index", static_cast<int>(std::min<uint64_t>(percent, 100))) == 0;
+    };
 
-    std::vector<uint64_t> starts, ends;
-    const int32_t streamCount = GetStreamCount();
-    std::vector<std::unique_ptr<CKVXAChunk>> current(static_cast<std::size_t>(std::max(streamCount, 0)));
-    int32_t reference = -1;
-    // The candidate of the next item: the lowest-positioned chunk seen while collecting; unset at time 0.
-    uint64_t candidateTime = 0, candidatePosition = 0;
-    bool haveCandidate = false;
-    for (int32_t i = 0; i < streamCount; ++i) {
-        CKVXAStream* stream = GetStream(i);
-        if (!stream) continue;
-        current[i].reset(stream->GetFirstChunk());
-        if (!current[i]) continue;
-        reference = i;
-        if (!haveCandidate || current[i]->GetDataPosition() < candidatePosition) {
-            candidateTime = current[i]->GetFrom();
-            candidatePosition = current[i]->GetDataPosition();
-            haveCandidate = true;
+    {
+        IndexWalk walk(*this);
+        if (walk.Reference() < 0) {
+            index.SetSweeps({}, {});
+            return true;
         }
-    }
-    if (reference < 0) {
-        index.SetSweeps(std::move(starts), std::move(ends));
-        return true;
-    }
-
-    index.Add(candidateTime, candidatePosition - CKVXAChunk::kHeadSize);
-    uint64_t previousEnd = current[reference]->GetFrom();
-    starts.push_back(previousEnd);
-
-    enum class State { Idle, Armed, Collecting } state = State::Idle;
-    for (bool last = false; !last;) {
-        const CKVXAChunk* ref = current[reference].get();
-        const uint64_t t = ref->GetFrom();
-        if (previousEnd < t) {
-            starts.push_back(t);
-            ends.push_back(previousEnd);
-        }
-        previousEnd = ref->GetTo();
-        if (state == State::Armed) {
-            state = State::Collecting;
-            candidateTime = 0;
-        }
-        for (int32_t i = 0; i < streamCount; ++i) {
-            if (!current[i]) continue;
-            CKVXAChunk* next = GetStream(i)->GetNextChunk(current[i].get());
-            if (next) {
-                current[i].release();  // deleted by GetNextChunk
-                current[i].reset(next);
-                if (state == State::Idle && next->GetDataPosition() > candidatePosition + kItemSpacing) {
-                    state = State::Armed;
-                } else if (state == State::Collecting &&
-                           (candidateTime == 0 || next->GetDataPosition() < candidatePosition)) {
-                    candidateTime = next->GetFrom();
-                    candidatePosition = next->GetDataPosition();
-                }
-            } else {
-                last = true;
-                current[i].reset();
-            }
-        }
-        if (m_pCallback) {
-            uint64_t percent = 100;
-            if (current[reference] && fileSize / 100 != 0)
-                percent = (current[reference]->GetDataPosition() / 100 * 100) / (fileSize / 100);
-            if (HandleCallback("Generating index", static_cast<int>(std::min<uint64_t>(percent, 100))) != 0) {
+        uint64_t time = 0, position = 0;
+        walk.FirstItem(time, position);
+        index.Add(time, position);
+        SweepBounds sweeps(walk.ReferenceChunk()->GetFrom());
+        for (bool last = false; !last;) {
+            sweeps.Observe(*walk.ReferenceChunk());
+            last = !walk.Advance();
+            if (m_pCallback && !reportProgress(walk.ReferenceChunk())) {
                 index.Destroy();
                 return false;
             }
+            if (walk.TakeItem(time, position)) index.Add(time, position);
+            if (!walk.ReferenceChunk()) last = true;
         }
-        if (state == State::Collecting) {
-            if (candidateTime != 0) index.Add(candidateTime, candidatePosition - CKVXAChunk::kHeadSize);
-            state = State::Idle;
-        }
-        if (!current[reference]) last = true;
+        sweeps.Finish(index);
     }
-    current.clear();
-    ends.push_back(previousEnd);
-    index.SetSweeps(std::move(starts), std::move(ends));
+    StoreGeneratedIndex(index);
+    return true;
+}
 
+void CKVXAStreamFile::StoreGeneratedIndex(CMIndex1& index)
+{
     if (m_bDiscardTimeIndex) {
         index.ClearItems();
-    } else {
-        const std::string path = SidecarPath();
-        if (!path.empty()) {
-            if (FILE* sidecar = std::fopen(path.c_str(), "wb")) {
-                index.WriteHeaders(sidecar, m_szPath.c_str(), static_cast<uint32_t>(std::max(streamCount, 0)));
-                index.WriteItems(sidecar);
-                std::fclose(sidecar);
-            }
-        }
+        return;
     }
-    return true;
+    const std::string path = SidecarPath();
+    if (path.empty()) return;
+    if (FILE* sidecar = std::fopen(path.c_str(), "wb")) {
+        index.WriteHeaders(sidecar, m_szPath.c_str(), static_cast<uint32_t>(std::max(GetStreamCount(), 0)));
+        index.WriteItems(sidecar);
+        std::fclose(sidecar);
+    }
 }

@@ -176,6 +176,8 @@ public:
     bool ReadIndexFile(CMIndex1& index);
     // Builds the index by scanning the streams' chunks; false only when cancelled by the progress callback.
     bool GenerateIndex(CMIndex1& index);
+    // Writes a generated index to the sidecar file, or drops its items when they are to be discarded.
+    void StoreGeneratedIndex(CMIndex1& index);
     // The folder of sidecar index files (copied); unset by default and dropped with the file's contents.
     void SetTempDir(const char* dir) { m_szTempDir = dir ? dir : ""; }
     const std::string& GetTempDir() const { return m_szTempDir; }
