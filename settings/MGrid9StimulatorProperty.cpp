@@ -41,6 +41,84 @@ bool ReadGroups(CMSettingsReader& r, uint32_t count, CMGrid9StimulatorProperty::
     return true;
 }
 
+using Stimulator = CMGrid9StimulatorProperty;
+constexpr int kStimuli = Stimulator::NumberOfGrid9Stimuli;
+
+}  // namespace
+
+struct CMGrid9StimulatorProperty::DecodedChunk {
+    std::vector<Stimulator::ListModeEntry> entries;
+    Stimulator::CStimulus stimuli[kStimuli];
+    Stimulator::CStimulusTrigger triggers[kStimuli];
+    int32_t hardware[9] = {};  // voltage and current range and resolution, DAC, channel/sync/trigger numbers
+    int32_t mode = 0;
+    bool blanking = false;
+    bool useAscii = false;
+    std::string asciiPath;
+    bool dedicated = false;
+};
+
+namespace {
+
+// The list-mode entries: before version 5 one group list named "new", from version 5 named lists.
+void ReadListModeEntries(CMSettingsReader& r, int32_t version, std::vector<Stimulator::ListModeEntry>& entries)
+{
+    uint32_t count = 0;
+    r.U32(count);
+    if (version < 5) {
+        Stimulator::GroupMap groups;
+        ReadGroups(r, count, groups);
+        entries.emplace_back("new", std::move(groups));
+        return;
+    }
+    if (!r.Fits(count, 8)) return;
+    for (uint32_t k = 0; k < count && r.Ok(); ++k) {
+        std::string name;
+        uint32_t groupCount = 0;
+        r.String32NulStopped(name);
+        r.U32(groupCount);
+        Stimulator::GroupMap groups;
+        if (!ReadGroups(r, groupCount, groups)) break;
+        entries.emplace_back(name.c_str(), std::move(groups));
+    }
+}
+
+// The stimuli and, from version 2, their triggers.
+void ReadStimuli(CMSettingsReader& r, int32_t version, Stimulator::DecodedChunk& chunk)
+{
+    uint32_t stimuli = 0;
+    if (r.U32(stimuli) && stimuli != static_cast<uint32_t>(kStimuli)) r.Fail();
+    for (int i = 0; i < kStimuli; ++i) {
+        Stimulator::CStimulus& s = chunk.stimuli[i];
+        r.I32(s.Pre), r.I32(s.A1), r.I32(s.T1), r.I32(s.A2), r.I32(s.T2);
+        r.I32(s.IPI), r.I32(s.PulseRepeat), r.I32(s.IBI), r.I32(s.BurstRepeat);
+        if (version >= 3) r.I32(s.RepeatMode);
+        else s.RepeatMode = 1;
+        Stimulator::CStimulusTrigger& t = chunk.triggers[i];
+        if (version < 2) {
+            t = Stimulator::CStimulusTrigger(0, -1);
+            continue;
+        }
+        r.I32(t.m_Type);
+        r.I32(t.m_Source);
+        // Version-2 writers numbered the sources of trigger type 1 from 1 instead of 17.
+        if (version == 2 && t.m_Type == 1 && t.m_Source >= 1 && t.m_Source <= 16) t.m_Source += 16;
+    }
+}
+
+// The hardware description, the mode and the switches that later versions appended.
+void ReadHardwareAndSwitches(CMSettingsReader& r, int32_t version, Stimulator::DecodedChunk& chunk)
+{
+    for (int32_t& v : chunk.hardware) r.I32(v);
+    r.I32(chunk.mode);
+    r.Bool(chunk.blanking);
+    if (version >= 6) {
+        r.Bool(chunk.useAscii);
+        r.String32NulStopped(chunk.asciiPath);
+    }
+    if (version >= 7) r.Bool(chunk.dedicated);
+}
+
 }  // namespace
 
 CMGrid9StimulatorProperty::CMGrid9StimulatorProperty() { SetModeAndDefaults(0, true); }
@@ -148,72 +226,29 @@ bool CMGrid9StimulatorProperty::Decode(const uint8_t* data, std::size_t size, st
         ranOut = r.RanOut();
         return false;
     }
-
-    std::vector<ListModeEntry> entries;
-    uint32_t count = 0;
-    r.U32(count);
-    if (version < 5) {
-        GroupMap groups;
-        ReadGroups(r, count, groups);
-        entries.emplace_back("new", std::move(groups));
-    } else if (r.Fits(count, 8)) {
-        for (uint32_t k = 0; k < count && r.Ok(); ++k) {
-            std::string name;
-            uint32_t groupCount = 0;
-            r.String32NulStopped(name);
-            r.U32(groupCount);
-            GroupMap groups;
-            if (!ReadGroups(r, groupCount, groups)) break;
-            entries.emplace_back(name.c_str(), std::move(groups));
-        }
-    }
-
-    uint32_t stimuli = 0;
-    if (r.U32(stimuli) && stimuli != static_cast<uint32_t>(NumberOfGrid9Stimuli)) r.Fail();
-    CStimulus stim[NumberOfGrid9Stimuli];
-    CStimulusTrigger trig[NumberOfGrid9Stimuli];
-    for (int i = 0; i < NumberOfGrid9Stimuli; ++i) {
-        CStimulus& s = stim[i];
-        r.I32(s.Pre), r.I32(s.A1), r.I32(s.T1), r.I32(s.A2), r.I32(s.T2);
-        r.I32(s.IPI), r.I32(s.PulseRepeat), r.I32(s.IBI), r.I32(s.BurstRepeat);
-        if (version >= 3) r.I32(s.RepeatMode);
-        else s.RepeatMode = 1;
-        if (version >= 2) {
-            r.I32(trig[i].m_Type);
-            r.I32(trig[i].m_Source);
-            // Version-2 writers numbered the sources of trigger type 1 from 1 instead of 17.
-            if (version == 2 && trig[i].m_Type == 1 && trig[i].m_Source >= 1 && trig[i].m_Source <= 16)
-                trig[i].m_Source += 16;
-        } else {
-            trig[i] = CStimulusTrigger(0, -1);
-        }
-    }
-
-    int32_t hw[9] = {};
-    for (int32_t& v : hw) r.I32(v);
-    int32_t mode = 0;
-    bool blanking = false, useAscii = false, dedicated = false;
-    std::string asciiPath;
-    r.I32(mode);
-    r.Bool(blanking);
-    if (version >= 6) {
-        r.Bool(useAscii);
-        r.String32NulStopped(asciiPath);
-    }
-    if (version >= 7) r.Bool(dedicated);
-
+    DecodedChunk chunk;
+    ReadListModeEntries(r, version, chunk.entries);
+    ReadStimuli(r, version, chunk);
+    ReadHardwareAndSwitches(r, version, chunk);
     if (!r.Ok()) {
         ranOut = r.RanOut();
         SetModeAndDefaults(0, true);
         m_ListModeEntries.clear();
         return false;
     }
+    Apply(chunk, version);
+    consumed = r.Position();
+    return true;
+}
 
-    m_ListModeEntries = std::move(entries);
+void CMGrid9StimulatorProperty::Apply(DecodedChunk& chunk, int32_t version)
+{
+    m_ListModeEntries = std::move(chunk.entries);
     for (int i = 0; i < NumberOfGrid9Stimuli; ++i) {
-        m_Stimuli[i] = stim[i];
-        m_Triggers[i] = trig[i];
+        m_Stimuli[i] = chunk.stimuli[i];
+        m_Triggers[i] = chunk.triggers[i];
     }
+    const int32_t* hw = chunk.hardware;
     m_VoltageRangeInMicroVolt = hw[0];
     m_VoltageResolutionInMicroVolt = hw[1];
     m_CurrentRangeInNanoAmp = hw[2];
@@ -223,13 +258,11 @@ bool CMGrid9StimulatorProperty::Decode(const uint8_t* data, std::size_t size, st
     m_ChannelNumber = hw[6];
     m_SyncNumber = hw[7];
     m_TriggerNumber = hw[8];
-    m_Mode = mode;
-    m_bBlanking = blanking;
-    m_bUseAsciiFile = version >= 6 && useAscii;
-    m_AsciiPathFileName = version >= 6 ? asciiPath.c_str() : "";
-    m_bDedicatedStimulationElectrodes = version >= 7 && dedicated;
-    consumed = r.Position();
-    return true;
+    m_Mode = chunk.mode;
+    m_bBlanking = chunk.blanking;
+    m_bUseAsciiFile = version >= 6 && chunk.useAscii;
+    m_AsciiPathFileName = version >= 6 ? chunk.asciiPath.c_str() : "";
+    m_bDedicatedStimulationElectrodes = version >= 7 && chunk.dedicated;
 }
 
 bool CMGrid9StimulatorProperty::ReadProperty(FILE* file)

@@ -126,9 +126,14 @@ public:
     void SetDedicatedStimulationElectrodes(bool v) { m_bDedicatedStimulationElectrodes = v; }
     void SetListMode(bool v) { m_bListMode = v; }
 
+    // A whole chunk's contents, decoded before any setting changes (defined with the decoder).
+    struct DecodedChunk;
+
 private:
     // Decodes the chunk; `ranOut` tells whether it failed only because the bytes ended early.
     bool Decode(const uint8_t* data, std::size_t size, std::size_t& consumed, bool& ranOut);
+    // Takes over the settings of a chunk of the given version that was read whole.
+    void Apply(DecodedChunk& chunk, int32_t version);
     static bool Valid(int i) { return i >= 0 && i < NumberOfGrid9Stimuli; }
     const CStimulus& Stim(int i) const;
     const CStimulusTrigger& Trig(int i) const;
