@@ -30,6 +30,34 @@ namespace {
 bool HandleInRange(uint32_t hFile) { return hFile != 0 && hFile <= CKVD::GetMaxFileNumber(); }
 bool FileOpen(uint32_t hFile) { return HandleInRange(hFile) && m_KVD.IsFileExistent(hFile); }
 
+// An entity type of the checks below that accepts an entity of any type.
+constexpr uint32_t kAnyType = 0;
+
+bool EntityOfType(uint32_t hFile, uint32_t dwEntityID, uint32_t type)
+{
+    return type == kAnyType ? m_KVD.IsEntityExistent(hFile, dwEntityID)
+                            : m_KVD.IsEntityExistent(hFile, dwEntityID, type);
+}
+
+// The checks of the information functions, which test the structure between the handle's range and the
+// open file: handle 0 or above 256: ns_BADFILE; size not that of the structure, or a null structure:
+// ns_LIBERROR; no file under the handle: ns_BADFILE; no entity of the type: ns_BADENTITY. ns_OK when all pass.
+template <typename Info>
+ns_RESULT CheckInfoCall(uint32_t hFile, const Info* info, uint32_t size, uint32_t dwEntityID, uint32_t type)
+{
+    if (!HandleInRange(hFile)) return ns_BADFILE;
+    if (size != sizeof(Info) || !info) return ns_LIBERROR;
+    if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
+    return EntityOfType(hFile, dwEntityID, type) ? ns_OK : ns_BADENTITY;
+}
+
+// The checks of the data functions: H, then no entity of the type: ns_BADENTITY. ns_OK when all pass.
+ns_RESULT CheckDataCall(uint32_t hFile, uint32_t dwEntityID, uint32_t type)
+{
+    if (!FileOpen(hFile)) return ns_BADFILE;
+    return EntityOfType(hFile, dwEntityID, type) ? ns_OK : ns_BADENTITY;
+}
+
 }  // namespace
 
 using kvd::GuardedCall;
@@ -39,27 +67,29 @@ extern "C" {
 // Null pointer: ns_OK, nothing written; pointer 0xFFFFFFFF or size not 1192: ns_LIBERROR.
 ns_RESULT ns_GetLibraryInfo(ns_LIBRARYINFO* pLibraryInfo, uint32_t dwLibraryInfoSize)
 {
-    if (!pLibraryInfo) return ns_OK;
-    if (reinterpret_cast<uintptr_t>(pLibraryInfo) == 0xFFFFFFFFu || dwLibraryInfoSize != sizeof(ns_LIBRARYINFO))
-        return ns_LIBERROR;
-    pLibraryInfo->dwLibVersionMaj = 3;
-    pLibraryInfo->dwLibVersionMin = 7;
-    pLibraryInfo->dwAPIVersionMaj = 1;
-    pLibraryInfo->dwAPIVersionMin = 3;
-    PutText(pLibraryInfo->szDescription, "neuroshare Library to import Korvex data files");
-    PutText(pLibraryInfo->szCreator, "Korvex");
-    pLibraryInfo->dwTime_Year = 2012;
-    pLibraryInfo->dwTime_Month = 12;
-    pLibraryInfo->dwTime_Day = 18;
-    pLibraryInfo->dwFlags = 0;
-    pLibraryInfo->dwMaxFiles = CKVD::GetMaxFileNumber();
-    pLibraryInfo->dwFileDescCount = 1;
-    ns_FILEDESC& desc = pLibraryInfo->FileDesc[0];
-    PutText(desc.szDescription, "KVX data files");
-    PutText(desc.szExtension, "*.kvd");
-    PutText(desc.szMacCodes, "");
-    PutText(desc.szMagicCode, "KVXSTRM");
-    return ns_OK;
+    return GuardedCall([&] {
+        if (!pLibraryInfo) return ns_OK;
+        if (reinterpret_cast<uintptr_t>(pLibraryInfo) == 0xFFFFFFFFu || dwLibraryInfoSize != sizeof(ns_LIBRARYINFO))
+            return ns_LIBERROR;
+        pLibraryInfo->dwLibVersionMaj = 3;
+        pLibraryInfo->dwLibVersionMin = 7;
+        pLibraryInfo->dwAPIVersionMaj = 1;
+        pLibraryInfo->dwAPIVersionMin = 3;
+        PutText(pLibraryInfo->szDescription, "neuroshare Library to import Korvex data files");
+        PutText(pLibraryInfo->szCreator, "Korvex");
+        pLibraryInfo->dwTime_Year = 2012;
+        pLibraryInfo->dwTime_Month = 12;
+        pLibraryInfo->dwTime_Day = 18;
+        pLibraryInfo->dwFlags = 0;
+        pLibraryInfo->dwMaxFiles = CKVD::GetMaxFileNumber();
+        pLibraryInfo->dwFileDescCount = 1;
+        ns_FILEDESC& desc = pLibraryInfo->FileDesc[0];
+        PutText(desc.szDescription, "KVX data files");
+        PutText(desc.szExtension, "*.kvd");
+        PutText(desc.szMacCodes, "");
+        PutText(desc.szMagicCode, "KVXSTRM");
+        return ns_OK;
+    });
 }
 
 // No checks: the reader's open result is mapped to a result code; *hFile is 0 unless the open succeeds.
@@ -102,97 +132,82 @@ ns_RESULT ns_CloseFile(uint32_t hFile)
     });
 }
 
-// The info functions test the structure size between the handle range and the open file: handle 0 or
-// above 256: ns_BADFILE; size wrong (or a null structure): ns_LIBERROR; no file: ns_BADFILE; then the entity.
-
-// Entity of any type, else ns_BADENTITY.
+// CheckInfoCall with an entity of any type.
 ns_RESULT ns_GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t dwEntityInfoSize)
 {
     return GuardedCall([&] {
-        if (!HandleInRange(hFile)) return ns_BADFILE;
-        if (dwEntityInfoSize != sizeof(ns_ENTITYINFO) || !pEntityInfo) return ns_LIBERROR;
-        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckInfoCall(hFile, pEntityInfo, dwEntityInfoSize, dwEntityID, kAnyType); checked != ns_OK)
+            return checked;
         m_KVD.GetEntityInfo(hFile, dwEntityID, pEntityInfo, dwEntityInfoSize);
         return ns_OK;
     });
 }
 
-// Event entity, else ns_BADENTITY.
+// CheckInfoCall with an event entity.
 ns_RESULT ns_GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t dwEventInfoSize)
 {
     return GuardedCall([&] {
-        if (!HandleInRange(hFile)) return ns_BADFILE;
-        if (dwEventInfoSize != sizeof(ns_EVENTINFO) || !pEventInfo) return ns_LIBERROR;
-        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_EVENT)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckInfoCall(hFile, pEventInfo, dwEventInfoSize, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK)
+            return checked;
         m_KVD.GetEventInfo(hFile, dwEntityID, pEventInfo, dwEventInfoSize);
         return ns_OK;
     });
 }
 
-// H; not an event entity: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
+// CheckDataCall with an event entity; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
                           uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
 {
     return GuardedCall([&] {
-        if (!FileOpen(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_EVENT)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK) return checked;
         return m_KVD.GetEventData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
                    ? ns_OK
                    : ns_BADINDEX;
     });
 }
 
-// Analog entity, else ns_BADENTITY.
+// CheckInfoCall with an analog entity.
 ns_RESULT ns_GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t dwAnalogInfoSize)
 {
     return GuardedCall([&] {
-        if (!HandleInRange(hFile)) return ns_BADFILE;
-        if (dwAnalogInfoSize != sizeof(ns_ANALOGINFO) || !pAnalogInfo) return ns_LIBERROR;
-        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_ANALOG)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckInfoCall(hFile, pAnalogInfo, dwAnalogInfoSize, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK)
+            return checked;
         m_KVD.GetAnalogInfo(hFile, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
         return ns_OK;
     });
 }
 
-// H; not an analog entity: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
+// CheckDataCall with an analog entity; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
                            uint32_t* pdwContCount, double* pData)
 {
     return GuardedCall([&] {
-        if (!FileOpen(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_ANALOG)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK) return checked;
         return m_KVD.GetAnalogData(hFile, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
                    ? ns_OK
                    : ns_BADINDEX;
     });
 }
 
-// Segment entity, else ns_BADENTITY.
+// CheckInfoCall with a segment entity.
 ns_RESULT ns_GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo,
                             uint32_t dwSegmentInfoSize)
 {
     return GuardedCall([&] {
-        if (!HandleInRange(hFile)) return ns_BADFILE;
-        if (dwSegmentInfoSize != sizeof(ns_SEGMENTINFO) || !pSegmentInfo) return ns_LIBERROR;
-        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckInfoCall(hFile, pSegmentInfo, dwSegmentInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
+            return checked;
         m_KVD.GetSegmentInfo(hFile, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
         return ns_OK;
     });
 }
 
-// Segment entity, else ns_BADENTITY; then source not 0: ns_BADSOURCE; the adapter's failure: ns_BADINDEX.
+// CheckInfoCall with a segment entity; then source not 0: ns_BADSOURCE; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSourceID,
                                   ns_SEGSOURCEINFO* pSourceInfo, uint32_t dwSourceInfoSize)
 {
     return GuardedCall([&] {
-        if (!HandleInRange(hFile)) return ns_BADFILE;
-        if (dwSourceInfoSize != sizeof(ns_SEGSOURCEINFO) || !pSourceInfo) return ns_LIBERROR;
-        if (!m_KVD.IsFileExistent(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckInfoCall(hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
+            return checked;
         if (dwSourceID != 0) return ns_BADSOURCE;
         return m_KVD.GetSegmentSourceInfo(hFile, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
                    ? ns_OK
@@ -200,13 +215,12 @@ ns_RESULT ns_GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t 
     });
 }
 
-// H; not a segment entity: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
+// CheckDataCall with a segment entity; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
                             uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
     return GuardedCall([&] {
-        if (!FileOpen(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK) return checked;
         return m_KVD.GetSegmentData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize,
                                     pdwSampleCount, pdwUnitID)
                    ? ns_OK
@@ -232,22 +246,20 @@ ns_RESULT ns_GetNeuralData(uint32_t hFile, uint32_t, uint32_t, uint32_t, double*
     return GuardedCall([&] { return FileOpen(hFile) ? ns_BADENTITY : ns_BADFILE; });
 }
 
-// H; no entity of any type: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
+// CheckDataCall with an entity of any type; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
 {
     return GuardedCall([&] {
-        if (!FileOpen(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
         return m_KVD.GetIndexByTime(hFile, dwEntityID, dTime, nFlag, pdwIndex) ? ns_OK : ns_BADINDEX;
     });
 }
 
-// H; no entity of any type: ns_BADENTITY; the adapter's failure: ns_BADINDEX.
+// CheckDataCall with an entity of any type; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
 {
     return GuardedCall([&] {
-        if (!FileOpen(hFile)) return ns_BADFILE;
-        if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) return ns_BADENTITY;
+        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
         return m_KVD.GetTimeByIndex(hFile, dwEntityID, dwIndex, pdTime) ? ns_OK : ns_BADINDEX;
     });
 }
