@@ -1,6 +1,7 @@
 #include "streams/KVXAEvent.h"
 
 #include <cstring>
+#include <memory>
 
 #include "reader/ByteOrder.h"
 #include "reader/KVXAChunk.h"
@@ -113,17 +114,17 @@ bool CKVXAEvent::MoveToNextChunk()
     // Only a cursor that owns its chunk walks the stream: the walk releases each chunk it leaves. A
     // borrowing cursor (an in-place walk over a caller's buffer) ends with its chunk.
     if (!m_pChunk || !m_bDeepCopy || !m_pStreamImp) return false;
-    CKVXAChunk* chunk = m_pChunk;
+    // The walk owns the chunk it stands on, also when a step throws.
+    std::unique_ptr<CKVXAChunk> chunk(m_pChunk);
     m_pChunk = nullptr;
     for (;;) {
-        CKVXAChunk* next = m_pStreamImp->GetNextChunk(chunk);
-        if (!next) {
-            delete chunk;
-            return false;
-        }
-        chunk = next;
+        CKVXAChunk* next = m_pStreamImp->GetNextChunk(chunk.get());
+        if (!next) return false;
+        (void)chunk.release();  // deleted by GetNextChunk
+        chunk.reset(next);
         if (CKVXAEvent* cursor = chunk->GetFirstEvent()) {
-            // The new cursor owns `chunk` and its data; hand both over to this cursor.
+            // The new cursor owns the chunk and its data; hand both over to this cursor.
+            (void)chunk.release();
             cursor->Set_DeepCopy(false);
             TakeOver(*cursor);
             delete cursor;

@@ -406,24 +406,24 @@ CKVXAChunk* CKVXAStream::GetFirstChunk()
 CKVXAChunk* CKVXAStream::GetNextChunk(CKVXAChunk* chunk)
 {
     if (!chunk || !m_pStreamFile || !m_pStrmHdr || !m_pStreamFile->GetFilePointer()) return nullptr;
-    CKVXAChunk* next = nullptr;
+    std::unique_ptr<CKVXAChunk> next;
     std::size_t s = 0;
     CKVXAChunkTable* table = ChunkTable(s);
     const std::size_t entry = table ? table->FindDataPosition(s, chunk->GetDataPosition()) : kNone;
     if (entry != kNone) {
         if (!table->Has(s, entry + 1)) return nullptr;
-        next = new CKVXAChunk();
+        next = std::make_unique<CKVXAChunk>();
         FillChunk(*next, *table, s, entry + 1);
     } else {
         // A chunk this stream's walk did not produce: continue from its end in the file.
         FILE* file = m_pStreamFile->GetFilePointer();
         const uint64_t end = chunk->GetEndPosition();
         if (end < chunk->GetDataPosition() || !kvd::SeekTo(file, end)) return nullptr;
-        next = ReadChunkFrom(file);
+        next.reset(ReadChunkFrom(file));
         if (!next) return nullptr;
     }
     delete chunk;
-    return next;
+    return next.release();
 }
 
 CKVXAChunk* CKVXAStream::GetChunkNextTo(const CKVXATimeStamp* t)
@@ -740,14 +740,18 @@ int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int3
 
 CKVXAEvent* CKVXAStream::GetFirstEvent()
 {
-    CKVXAChunk* chunk = GetFirstChunk();
+    // The walk owns its chunk until a cursor takes it over, also when a step throws.
+    std::unique_ptr<CKVXAChunk> chunk(GetFirstChunk());
     while (chunk) {
-        if (CKVXAEvent* cursor = chunk->GetFirstEvent()) return cursor;
-        CKVXAChunk* next = GetNextChunk(chunk);
+        if (CKVXAEvent* cursor = chunk->GetFirstEvent()) {
+            (void)chunk.release();  // now the cursor's
+            return cursor;
+        }
+        CKVXAChunk* next = GetNextChunk(chunk.get());
         if (!next) break;
-        chunk = next;
+        (void)chunk.release();  // deleted by GetNextChunk
+        chunk.reset(next);
     }
-    delete chunk;
     return nullptr;
 }
 
