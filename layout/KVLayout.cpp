@@ -4,10 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
-
-#include <boost/algorithm/string.hpp>
-#include <boost/filesystem.hpp>
+#include <system_error>
 
 #include "reader/FileIO.h"
 
@@ -606,12 +605,31 @@ int32_t ElectrodeTypeFromFlags(const char* flags)
     return type;
 }
 
+// The pieces of a text between the separator characters, empty pieces included: "a::b" gives "a", "", "b"
+// and an empty text one empty piece.
+std::vector<std::string> Split(const std::string& text, char separator)
+{
+    std::vector<std::string> items;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1)
+        items.push_back(text.substr(from, at - from));
+    items.push_back(text.substr(from));
+    return items;
+}
+
+// The line without leading and trailing white space (blank, tab, line and page ends).
+void Trim(std::string& line)
+{
+    const char* const space = " \t\n\v\f\r";
+    const std::size_t last = line.find_last_not_of(space);
+    line.erase(last == std::string::npos ? 0 : last + 1);
+    line.erase(0, line.find_first_not_of(space));
+}
+
 // Offsets of an "AvailOffsets: " line: decimal numbers separated by runs of blanks.
 void ParseOffsets(const std::string& rest, std::vector<int32_t>& offsets)
 {
-    std::vector<std::string> items;
-    boost::algorithm::split(items, rest, boost::algorithm::is_any_of(" "), boost::algorithm::token_compress_on);
-    for (const std::string& item : items)
+    for (const std::string& item : Split(rest, ' '))
         if (!item.empty()) offsets.push_back(std::atoi(item.c_str()));
 }
 
@@ -633,12 +651,12 @@ int CKVLayout::CType::ReadFile(const char* path, const char* firstLine)
 
     std::string line, rest;
     bool ok = ReadLine(file, line);
-    boost::algorithm::trim(line);
+    Trim(line);
     ok = ok && line == firstLine;
 
     int version = 0;
     while (ok && ReadLine(file, line)) {
-        boost::algorithm::trim(line);
+        Trim(line);
         if (line == "Layout:") break;
         if (StartsWith(line, "Version: ", rest))
             version = std::atoi(rest.c_str());
@@ -676,11 +694,8 @@ bool CKVLayout::CHardware::HeaderLine(const std::string& line)
     if (StartsWith(line, "StdMeaLayouts: ", rest)) {
         m_StdMeaLayouts = std::atoi(rest.c_str());
     } else if (StartsWith(line, "LayoutConfig: ", rest)) {
-        std::vector<std::string> items;
-        boost::algorithm::split(items, rest, boost::algorithm::is_any_of(" "));
-        for (const std::string& item : items) {
-            std::vector<std::string> configs;
-            boost::algorithm::split(configs, item, boost::algorithm::is_any_of(":"));
+        for (const std::string& item : Split(rest, ' ')) {
+            const std::vector<std::string> configs = Split(item, ':');
             int32_t key, value;
             // Every item is a pair key:value of two decimal integers; anything else rejects the file.
             if (configs.size() != 2 || !ParseInt(configs[0], key) || !ParseInt(configs[1], value)) return false;
@@ -764,19 +779,20 @@ bool CKVLayout::CMea::ChannelLine(const char* line, int version)
 
 bool CKVLayout::CAvailTypes::LoadAvail(const std::string& directory)
 {
-    namespace fs = boost::filesystem;
-    boost::system::error_code ec;
+    namespace fs = std::filesystem;
+    std::error_code ec;
     fs::directory_iterator it(directory, ec), end;
     if (ec) return false;
-    for (; it != end; it.increment(ec)) {
-        if (ec) return false;
+    for (; !ec && it != end; it.increment(ec)) {
         const fs::path& path = it->path();
-        if (!boost::algorithm::ends_with(path.filename().string(), ".txt")) continue;
-        if (!fs::is_regular_file(it->status())) continue;
+        const std::string name = path.filename().string();
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".txt") != 0) continue;
+        std::error_code statusError;
+        if (!fs::is_regular_file(it->status(statusError))) continue;
         std::unique_ptr<CType> type = NewType();
         if (type->ReadLayout(path.string().c_str()) >= 0) m_Types.push_back(std::move(type));
     }
-    return true;
+    return !ec;
 }
 
 const CKVLayout::CType* CKVLayout::CAvailTypes::at(int typeindex) const

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the built project into a temporary prefix and uses it as a user would: the soname link that
+# ldconfig makes and caches, the installed tools, the C example host built through pkg-config and through
+# find_package, and dlopen by the soname.
+#   install_test.sh SOURCE_DIR BUILD_DIR LIBDIR   (LIBDIR: the lib folder relative to the prefix)
+set -euo pipefail
+src=$1 build=$2 libdir_rel=$3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
+libdir=$prefix/$libdir_rel
+fail() { echo "install test: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log" >&2; fail "install failed"; }
+[ -f "$libdir/libnsKVDLibrary.so.1.0.0" ] || fail "no libnsKVDLibrary.so.1.0.0 in $libdir"
+[ "$(readlink "$libdir/libnsKVDLibrary.so")" = libnsKVDLibrary.so.1.0.0 ] || fail "no development link"
+[ -f "$prefix/include/nsKVDLibrary/nsAPItypes.h" ] || fail "no header in include/nsKVDLibrary"
+readelf -d "$libdir/libnsKVDLibrary.so.1.0.0" | grep -q 'soname: \[nsKVDLibrary.so.1\]' || fail "wrong soname"
+
+# ldconfig links the soname to the file and caches it under that name (a private cache: the system's
+# own stays untouched).
+rm "$libdir/nsKVDLibrary.so.1"
+ldconfig=$(command -v ldconfig || echo /sbin/ldconfig)
+"$ldconfig" -n "$libdir"
+[ "$(readlink "$libdir/nsKVDLibrary.so.1")" = libnsKVDLibrary.so.1.0.0 ] || fail "ldconfig made no soname link"
+"$ldconfig" -C "$tmp/ld.so.cache" -f /dev/null "$libdir" 2>/dev/null
+"$ldconfig" -C "$tmp/ld.so.cache" -p | grep -q "nsKVDLibrary.so.1 .*=> $libdir/nsKVDLibrary.so.1" ||
+  fail "ldconfig does not cache nsKVDLibrary.so.1"
+
+# The installed tools find the installed library through their run path.
+"$prefix/bin/kvdsynth" --seconds 1 "$tmp/sample.kvd"
+"$prefix/bin/kvdinfo" "$tmp/sample.kvd" >"$tmp/kvdinfo.out" || fail "installed kvdinfo failed"
+grep -q '^entities ' "$tmp/kvdinfo.out" || fail "installed kvdinfo printed no entities"
+
+expect_host_output() {
+  grep -q '^analog entity .* samples in V:' "$1" || { cat "$1" >&2; fail "$2: no analog samples"; }
+}
+
+# The C host through pkg-config and the linker's -lnsKVDLibrary.
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+[ "$(pkg-config --modversion nsKVDLibrary)" = "$(sed -n 's/^Version: //p' "$libdir/pkgconfig/nsKVDLibrary.pc")" ]
+cc -std=c99 -Wall -Wextra -Werror "$src/examples/example_host.c" $(pkg-config --cflags --libs nsKVDLibrary) \
+   -o "$tmp/host_pkgconfig"
+LD_LIBRARY_PATH=$libdir "$tmp/host_pkgconfig" "$tmp/sample.kvd" >"$tmp/pkgconfig.out"
+expect_host_output "$tmp/pkgconfig.out" "pkg-config build"
+
+# The C host through find_package(nsKVDLibrary) and the imported target.
+cmake -S "$src/examples" -B "$tmp/example-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$tmp/cmake.log" ||
+  { cat "$tmp/cmake.log" >&2; fail "configuring the example failed"; }
+cmake --build "$tmp/example-build" >>"$tmp/cmake.log" || { cat "$tmp/cmake.log" >&2; fail "building the example failed"; }
+"$tmp/example-build/example_host" "$tmp/sample.kvd" >"$tmp/find_package.out"
+expect_host_output "$tmp/find_package.out" "find_package build"
+
+# A host that loads the library by its soname, as Python's ctypes does.
+LD_LIBRARY_PATH=$libdir python3 -c 'import ctypes; ctypes.CDLL("nsKVDLibrary.so.1").ns_GetLibraryInfo' ||
+  fail "dlopen(\"nsKVDLibrary.so.1\") failed"
+echo "install test: passed"
