@@ -1,6 +1,7 @@
 #include "api/KVD.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -43,18 +44,37 @@ double SecondsFromStart(const T& t, double basetime)
     return static_cast<double>(s + basetime);
 }
 
+// The value rounded to double. The x87 unit of 32-bit x86 computes in 80-bit registers and rounds only
+// when it stores a value, so comparing or rounding an unstored result could answer differently than with
+// SSE arithmetic (x86-64); a store through volatile rounds it. Where arithmetic is done in the type itself
+// this is the value unchanged.
+inline double AsDouble(double value)
+{
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD != 0
+    volatile double stored = value;
+    return stored;
+#else
+    return value;
+#endif
+}
+
 // Time of the first item of a block after `items` sample periods.
 double PeriodsToSeconds(double items, int32_t millisamples)
 {
-    return millisamples > 0 ? items * 1000.0 / millisamples : 0.0;
+    return millisamples > 0 ? AsDouble(items * 1000.0 / millisamples) : 0.0;
+}
+
+// Time at which a block of items ends.
+double BlockEnd(const CKVD::IndexTime& block, int32_t millisamples)
+{
+    return AsDouble(block.dTime + PeriodsToSeconds(block.dwNumber, millisamples));
 }
 
 // Blocks that start in ascending time and end before the next one starts can be bisected by time.
 bool BlocksOrdered(const std::vector<CKVD::IndexTime>& blocks, int32_t millisamples)
 {
     for (std::size_t i = 1; i < blocks.size(); ++i) {
-        const double end = blocks[i - 1].dTime + PeriodsToSeconds(blocks[i - 1].dwNumber, millisamples);
-        if (!(blocks[i].dTime >= end)) return false;
+        if (!(blocks[i].dTime >= BlockEnd(blocks[i - 1], millisamples))) return false;
     }
     return true;
 }
@@ -864,7 +884,7 @@ bool CKVD::GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int
     const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
     const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
     const std::vector<IndexTime>& blocks = ds->vIndexTime;
-    auto end = [&](const IndexTime& b) { return b.dTime + PeriodsToSeconds(b.dwNumber, millisamples); };
+    auto end = [&](const IndexTime& b) { return BlockEnd(b, millisamples); };
 
     double lasttime = 0.0;
     uint32_t lastindex = 0;
@@ -888,14 +908,14 @@ bool CKVD::GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int
         if (t0 > dTime) {
             if (nFlag == 1)
                 lastindex = b.dwIndex;
-            else if (nFlag != -1 && (dTime - lasttime) > (t0 - dTime))
+            else if (nFlag != -1 && AsDouble(dTime - lasttime) > AsDouble(t0 - dTime))
                 lastindex = b.dwIndex;
             break;
         }
         lasttime = t1;
         if (!(dTime > t1)) {
-            const double f = t1 > t0 ? (dTime - t0) / (t1 - t0) : 0.0;
-            const double x = f * b.dwNumber + b.dwIndex;
+            const double f = t1 > t0 ? AsDouble(AsDouble(dTime - t0) / AsDouble(t1 - t0)) : 0.0;
+            const double x = AsDouble(AsDouble(f * b.dwNumber) + b.dwIndex);
             const double rounded = nFlag == -1 ? std::floor(x) : nFlag == 1 ? std::ceil(x) : std::trunc(x + 0.5);
             lastindex = rounded <= 0.0 ? 0u : static_cast<uint32_t>(std::min(rounded, 4294967295.0));
             break;

@@ -1,12 +1,29 @@
 #include "reader/KVXATimeStamp.h"
 
-#include <ctime>
-
 namespace {
 
 constexpr uint64_t kTicksTo1970 = 116444736000000000ULL;  // 1601-01-01 to 1970-01-01, 100-ns ticks
 constexpr uint64_t kTicksPerDay = 864000000000ULL;
 constexpr uint64_t kFallbackTicks = 116445600000000000ULL;  // 1970-01-02 00:00:00 UTC
+constexpr int64_t kSecondsPerDay = 86400;
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
+// The proleptic Gregorian date of a day count since 1970-01-01, in 64-bit arithmetic: the C library's
+// conversion goes through time_t, which ends in 2038 where it is 32 bits wide. Days are counted in eras
+// of 400 years (146097 days) of years that begin on March 1, so that the leap day ends a year.
+void DateOfDay(int64_t days, int64_t& year, unsigned& month, unsigned& day)
+{
+    const int64_t z = days + 719468;  // days since 0000-03-01
+    const int64_t era = FloorDiv(z, 146097);
+    const auto dayOfEra = static_cast<unsigned>(z - era * 146097);                                     // 0 ... 146096
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;  // 0 ... 399
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);          // 0 ... 365
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;                                            // 0 = March
+    day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
 
 }  // namespace
 
@@ -31,16 +48,19 @@ int FileTimeToSystemTime(const _FILETIME* in, _SYSTEMTIME* out)
     }
     out->wMilliseconds = static_cast<uint16_t>(millis);
 
-    const time_t t = static_cast<time_t>(seconds);
-    struct tm cal;
-    if (gmtime_r(&t, &cal) == nullptr) return 0;
-    out->wDay = static_cast<uint16_t>(cal.tm_mday);
-    out->wDayOfWeek = static_cast<uint16_t>(cal.tm_wday);
-    out->wHour = static_cast<uint16_t>(cal.tm_hour);
-    out->wMinute = static_cast<uint16_t>(cal.tm_min);
-    out->wMonth = static_cast<uint16_t>(cal.tm_mon + 1);
-    out->wSecond = static_cast<uint16_t>(cal.tm_sec);
-    out->wYear = static_cast<uint16_t>(cal.tm_year + 1900);
+    // Every tick count, up to 2^64 - 1 in the year 60056, has a calendar date: the conversion cannot fail.
+    const int64_t days = FloorDiv(seconds, kSecondsPerDay);
+    const int64_t secondOfDay = seconds - days * kSecondsPerDay;
+    int64_t year;
+    unsigned month, day;
+    DateOfDay(days, year, month, day);
+    out->wDay = static_cast<uint16_t>(day);
+    out->wDayOfWeek = static_cast<uint16_t>(days + 4 - FloorDiv(days + 4, 7) * 7);  // 1970-01-01: a Thursday (4)
+    out->wHour = static_cast<uint16_t>(secondOfDay / 3600);
+    out->wMinute = static_cast<uint16_t>(secondOfDay / 60 % 60);
+    out->wMonth = static_cast<uint16_t>(month);
+    out->wSecond = static_cast<uint16_t>(secondOfDay % 60);
+    out->wYear = static_cast<uint16_t>(year);
     return 1;
 }
 

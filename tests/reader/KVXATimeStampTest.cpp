@@ -29,13 +29,27 @@ void ExpectCalendar(const _SYSTEMTIME& st, int y, int mo, int dow, int d, int h,
 
 TEST(FileTimeToSystemTime, ConvertsCalendarDates)
 {
-    ExpectCalendar(Convert(116444736000000000ULL), 1970, 1, 4, 1, 0, 0, 0, 0);
-    // 2006-07-15 13:45:30.250 UTC, a Saturday.
-    ExpectCalendar(Convert(116444736000000000ULL + 1152971130ULL * 10000000ULL + 2500000ULL), 2006, 7, 6, 15, 13,
-                   45, 30, 250);
-    // 2000-02-29 23:59:59.999 UTC, a leap day.
-    ExpectCalendar(Convert(116444736000000000ULL + 951868799ULL * 10000000ULL + 9990000ULL), 2000, 2, 2, 29, 23,
-                   59, 59, 999);
+    // Seconds and milliseconds since 1970 and the UTC calendar date they convert to. The dates beyond
+    // 2038-01-19 03:14:07 need more than a 32-bit count of seconds, whatever the width of time_t.
+    struct Case {
+        uint64_t seconds, millis;
+        int year, month, dayOfWeek, day, hour, minute, second;
+    };
+    const Case cases[] = {
+        {0, 0, 1970, 1, 4, 1, 0, 0, 0},
+        {1152971130, 250, 2006, 7, 6, 15, 13, 45, 30},      // a Saturday
+        {951868799, 999, 2000, 2, 2, 29, 23, 59, 59},       // a leap day
+        {2147483648, 0, 2038, 1, 2, 19, 3, 14, 8},          // the first second past a 32-bit count
+        {2208988800, 0, 2040, 1, 0, 1, 0, 0, 0},            // a Sunday
+        {4107585600, 0, 2100, 3, 1, 1, 12, 0, 0},           // 2100 is not a leap year
+        {13574649599, 999, 2400, 2, 2, 29, 23, 59, 59},     // 2400 is one
+        {253402300799, 999, 9999, 12, 5, 31, 23, 59, 59},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.year);
+        ExpectCalendar(Convert(116444736000000000ULL + c.seconds * 10000000ULL + c.millis * 10000ULL), c.year,
+                       c.month, c.dayOfWeek, c.day, c.hour, c.minute, c.second, static_cast<int>(c.millis));
+    }
 }
 
 TEST(FileTimeToSystemTime, ClampsTimesBefore1970)
@@ -48,12 +62,6 @@ TEST(FileTimeToSystemTime, LastDayBefore1970KeepsItsDate)
 {
     // 1969-12-31 23:59:59.500 UTC, a Wednesday: not clamped, and must not wrap around.
     ExpectCalendar(Convert(116444736000000000ULL - 5000000ULL), 1969, 12, 3, 31, 23, 59, 59, 500);
-}
-
-TEST(FileTimeToSystemTime, GoesBeyond2038)
-{
-    // 2040-01-01 00:00:00 UTC, a Sunday.
-    ExpectCalendar(Convert(116444736000000000ULL + 2208988800ULL * 10000000ULL), 2040, 1, 0, 1, 0, 0, 0, 0);
 }
 
 TEST(KVXATimeStamp, CalendarAndSubMillisecondParts)
