@@ -14,6 +14,7 @@
 #include "streams/KVXAEvtSpike.h"
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
+#include "streams/KVXAStreamKind.h"
 
 KVD_EXPORT CKVD m_KVD;
 
@@ -25,13 +26,14 @@ namespace {
 constexpr uint32_t kPieceSamples = 65536;
 constexpr uint32_t kNoSamplesYet = 10000000;
 
-bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+// The entity map's reading of a buffer ID.
+KVXABufferKind KindOf(const std::string& id) { return BufferKindOf(id.c_str()); }
 bool IsAnalogFamily(const std::string& id)
 {
-    return Contains(id, "anlg") || Contains(id, "chtl") || Contains(id, "elec") || Contains(id, "filt") ||
-           Contains(id, "digi");
+    const KVXABufferKind kind = KindOf(id);
+    return kind == KVXABufferKind::Analog || kind == KVXABufferKind::Digital;
 }
-bool IsDigital(const std::string& id) { return Contains(id, "digi"); }
+bool IsDigital(const std::string& id) { return KindOf(id) == KVXABufferKind::Digital; }
 
 // Seconds from the recording start of something with the four from-start accessors.
 template <typename T>
@@ -170,9 +172,9 @@ bool CKVD::BuildKVX2NSMap(uint32_t hFile)
         CKVXAStream* stream = file.GetStream(i);
         if (!stream || !stream->GetBufferID()) continue;
         const std::string id = stream->GetBufferID();
-        if (Contains(id, "trig"))
+        if (KindOf(id) == KVXABufferKind::Trigger)
             AddTriggerStream(*list, i, stream, basetime);
-        else if (Contains(id, "spks"))
+        else if (KindOf(id) == KVXABufferKind::Spikes)
             complete = AddSpikeStream(*list, i, stream, basetime);
         else if (IsAnalogFamily(id))
             AddAnalogStream(file, *list, i, stream, basetime);
@@ -712,7 +714,7 @@ bool CKVD::GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEven
 {
     const DataSource* ds = Entity(hFile, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_EVENT || !pEventInfo) return false;
-    pEventInfo->dwEventType = Contains(ds->szStreamID, "trig") ? ns_EVENT_WORD : ns_EVENT_BYTE;
+    pEventInfo->dwEventType = KindOf(ds->szStreamID) == KVXABufferKind::Trigger ? ns_EVENT_WORD : ns_EVENT_BYTE;
     pEventInfo->dwMinDataLength = ds->dwMinSampleCount;
     pEventInfo->dwMaxDataLength = ds->dwMinSampleCount;
     PutText(pEventInfo->szCSVDesc, "");
@@ -729,7 +731,7 @@ bool CKVD::GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, do
     if (pdTimeStamp) *pdTimeStamp = block.dTime;
     if (pData) {
         auto* out = static_cast<uint8_t*>(pData);
-        if (Contains(ds->szStreamID, "trig")) {
+        if (KindOf(ds->szStreamID) == KVXABufferKind::Trigger) {
             if (dwDataBufferSize >= 4) {
                 const uint16_t words[] = {block.bSlope, block.bTrigger};
                 std::memcpy(out, words, sizeof words);
@@ -784,7 +786,7 @@ bool CKVD::GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, d
     const uint32_t capacity = dwDataBufferSize / sizeof(double);
 
     bool read = false;
-    if (Contains(ds->szStreamID, "spks"))
+    if (KindOf(ds->szStreamID) == KVXABufferKind::Spikes)
         read = ReadSpike(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);
     else if (IsAnalogFamily(ds->szStreamID))
         read = ReadSweepSegment(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);

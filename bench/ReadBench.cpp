@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "include/nsAPItypes.h"
-#include "reader/FileIO.h"
+#include "io/FileIO.h"
 #include "reader/KVXAStreamFile.h"
 #include "reader/MIndex1.h"
 #include "streams/KVXAStream.h"

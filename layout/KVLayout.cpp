@@ -8,7 +8,7 @@
 #include <set>
 #include <system_error>
 
-#include "reader/FileIO.h"
+#include "io/FileIO.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 enum MeaSourceType : int32_t { MEA_LINEAR = 0, MEA_60 = 1, MEA_DUAL = 2, MEA_FROM_FILE = 3 };
 

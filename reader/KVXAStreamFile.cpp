@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 
 #include "layout/KVLayout.h"
-#include "reader/FileIO.h"
-#include "reader/KVXAChunk.h"
-#include "reader/KVXAChunkTable.h"
+#include "io/FileIO.h"
+#include "streams/KVXAChunk.h"
+#include "streams/KVXAChunkTable.h"
 #include "settings/MGrid9StimulatorProperty.h"
 #include "streams/KVXAStream.h"
 
@@ -149,6 +149,7 @@ int CKVXAStreamFile::OpenFile(const char* path)
     m_TimeStampStart.SetTimeStamp(start);
     m_TimeStampStop.SetStart(start);
     m_TimeStampStop.SetTimeStamp(m_pHdr->U64(KVXHDR::kStopTime));
+    SettleStartTime();
 
     lSoftwareVersionMajor = static_cast<int32_t>(GetSoftwareVersionMajor());
     lSoftwareVersionMinor = static_cast<int32_t>(GetSoftwareVersionMinor());
@@ -175,12 +176,11 @@ void CKVXAStreamFile::ResolveTriggers()
             int32_t last = -1;
             bool onlyContinuousOrTrigger = true;
             for (std::size_t i = 0; i < m_Streams.size(); ++i) {
-                const char* type = m_Streams[i]->GetDataType();
-                if (std::strcmp(type, "trigger") == 0) {
+                const KVXAStreamKind kind = m_Streams[i]->GetKind();
+                if (kind == KVXAStreamKind::Trigger) {
                     ++triggers;
                     last = static_cast<int32_t>(i);
-                } else if (std::strcmp(type, "analog") != 0 && std::strcmp(type, "digital") != 0 &&
-                           std::strcmp(type, "chat") != 0 && std::strcmp(type, "filter") != 0) {
+                } else if (!HasRawSamples(kind)) {
                     onlyContinuousOrTrigger = false;
                 }
             }
@@ -518,39 +518,29 @@ uint64_t CKVXAStreamFile::GetSweepRawStartTimeAt(int32_t i)
 
 // ---- Reader-wide chunk walk ---------------------------------------------------------------------------
 
-void CKVXAStreamFile::NoteChunkRead(CKVXAChunk& chunk)
+void CKVXAStreamFile::SettleStartTime()
 {
-    const uint64_t from = chunk.GetFrom();
-    if (m_qwFirstChunkTime == 0) {
-        // Writers of header version 2 and older could start the data before the stored start time.
-        if (m_pHdr && GetHeaderVersion() <= 2 && from < m_TimeStampStart.GetTimeStamp()) {
-            m_pHdr->SetU64(KVXHDR::kStartTime, from);
-            m_TimeStampStart.SetTimeStamp(from);
-            m_TimeStampStartPressed.SetStart(from);
-            m_TimeStampStart.SetStart(from);
-            m_TimeStampStop.SetStart(from);
-        }
-        m_qwFirstChunkTime = from;
-    }
-    chunk.GetTimeStampFrom()->SetStart(m_TimeStampStart.GetTimeStamp());
-    chunk.GetTimeStampTo()->SetStart(m_TimeStampStart.GetTimeStamp());
+    std::unique_ptr<CKVXAChunk> first(GetFirstChunk());
+    m_qwFirstChunkTime = first ? first->GetFrom() : 0;
+    // Writers of header version 2 and older could start the data before the stored start time.
+    if (!first || !m_pHdr || GetHeaderVersion() > 2 || m_qwFirstChunkTime >= m_TimeStampStart.GetTimeStamp()) return;
+    m_pHdr->SetU64(KVXHDR::kStartTime, m_qwFirstChunkTime);
+    m_TimeStampStart.SetTimeStamp(m_qwFirstChunkTime);
+    m_TimeStampStartPressed.SetStart(m_qwFirstChunkTime);
+    m_TimeStampStart.SetStart(m_qwFirstChunkTime);
+    m_TimeStampStop.SetStart(m_qwFirstChunkTime);
 }
 
 CKVXAChunk* CKVXAStreamFile::ReadChunkFrom(FILE* file)
 {
     if (!file) return nullptr;
-    uint8_t head[CKVXAChunk::kHeadSize];
-    if (!ReadExact(file, head, sizeof head)) return nullptr;
-    const uint64_t size = kvd::LoadU64(head + 8);
-    // A size that cannot hold the two times, or data beyond what a chunk can hold, ends the data.
-    if (size < 16 || size - 16 > CKVXAChunk::kMaxDataSize) return nullptr;
+    uint8_t bytes[KVXAChunkHead::kSize];
+    if (!ReadExact(file, bytes, sizeof bytes)) return nullptr;
+    KVXAChunkHead head;
+    if (!head.Decode(bytes, sizeof bytes) || !head.Usable()) return nullptr;
     auto chunk = std::make_unique<CKVXAChunk>();
-    chunk->SetChunkID(reinterpret_cast<const char*>(head));
-    chunk->GetTimeStampFrom()->SetTimeStamp(kvd::LoadU64(head + 16));
-    chunk->GetTimeStampTo()->SetTimeStamp(kvd::LoadU64(head + 24));
-    NoteChunkRead(*chunk);
-    chunk->SetSize(size - 16);
-    chunk->SetDataPosition(kvd::Tell(file));
+    chunk->SetHead(head, kvd::Tell(file));
+    chunk->SetStartReference(m_TimeStampStart.GetTimeStamp());
     chunk->SetFile(m_pFile);
     chunk->SetStream(nullptr);
     return chunk.release();
@@ -599,6 +589,26 @@ void CKVXAStreamFile::InvalidateChunkTable()
     m_pChunkTable.reset();
     for (auto& stream : m_Streams)
         if (stream) stream->ForgetChunks();
+}
+
+bool CKVXAStreamFile::GetIndexedChunkPosition(uint64_t t, uint64_t& chunkPosition) const
+{
+    if (!m_Index.HasIndexes()) return false;
+    const CMIndex1Item* item = m_Index.GetAt(static_cast<unsigned>(m_Index.FindItemAtOrBefore(t)));
+    if (!item) return false;
+    chunkPosition = item->GetPosition();
+    return true;
+}
+
+bool CKVXAStreamFile::GetSweepSpan(int32_t sweep, uint64_t& start, uint64_t& end) const
+{
+    const std::vector<uint64_t>* starts = m_Index.GetSweepStarts();
+    const std::vector<uint64_t>* ends = m_Index.GetSweepEnds();
+    if (sweep < 0 || !starts || !ends || static_cast<std::size_t>(sweep) >= std::min(starts->size(), ends->size()))
+        return false;
+    start = (*starts)[static_cast<std::size_t>(sweep)];
+    end = (*ends)[static_cast<std::size_t>(sweep)];
+    return true;
 }
 
 int32_t CKVXAStreamFile::GetStreamIndex(const CKVXAStream* stream) const

@@ -8,21 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "reader/ByteOrder.h"
-#include "reader/KVXATimeStamp.h"
+#include "io/ByteOrder.h"
+#include "streams/KVXATimeStamp.h"
 #include "reader/MIndex1.h"
+#include "settings/SoftwareVersion.h"
+#include "streams/KVXAStreamSource.h"
 
 class CKVXAChunk;
 class CKVXAChunkTable;
 class CKVXAStream;
 class CKVLayout;
 class CMGrid9StimulatorProperty;
-
-#define KVD_EXPORT __attribute__((visibility("default")))
-
-// The two software-version words of the most recently opened file.
-extern "C" KVD_EXPORT int32_t lSoftwareVersionMajor;
-extern "C" KVD_EXPORT int32_t lSoftwareVersionMinor;
 
 enum FileOpenResult : int { OK = 0, FILE_OPEN_FAILED = 1, WRONG_FILEFORMAT = 2, forWRONG_HEADER = 3, forNO_DATA = 4 };
 
@@ -52,19 +48,20 @@ public:
     static std::size_t PrefixLength(uint16_t version);
 };
 
-class CKVXAStreamFile {
+// The file reader; streams see it through CKVXAStreamSource.
+class CKVXAStreamFile : public CKVXAStreamSource {
 public:
     CKVXAStreamFile();
-    virtual ~CKVXAStreamFile();
+    ~CKVXAStreamFile() override;
     CKVXAStreamFile(const CKVXAStreamFile&) = delete;
     CKVXAStreamFile& operator=(const CKVXAStreamFile&) = delete;
 
-    virtual uint32_t GetSoftwareVersionMajor() const { return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion1) : 0; }
+    virtual uint32_t GetSoftwareVersionMajor() const override { return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion1) : 0; }
     virtual uint32_t GetSoftwareVersionMinor() const { return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion2) : 0; }
-    virtual int32_t GetHeaderVersion() const { return m_pHdr ? m_pHdr->U16(KVXHDR::kVersion) : 0; }
-    virtual int32_t GetRecordingMode() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kRecordingMode) : 0; }
+    virtual int32_t GetHeaderVersion() const override { return m_pHdr ? m_pHdr->U16(KVXHDR::kVersion) : 0; }
+    virtual int32_t GetRecordingMode() const override { return m_pHdr ? m_pHdr->I32(KVXHDR::kRecordingMode) : 0; }
     virtual int32_t GetSourceType() const { return Hdr().I32(KVXHDR::kSourceType); }
-    virtual int32_t GetMillisamplesPerSecond() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kMilliSamples) : 0; }
+    virtual int32_t GetMillisamplesPerSecond() const override { return m_pHdr ? m_pHdr->I32(KVXHDR::kMilliSamples) : 0; }
     virtual const char* GetComment() const { return m_pHdr ? m_pHdr->Text(KVXHDR::kComment) : nullptr; }
     // Calendar fields of the header's start time.
     virtual uint16_t GetYear() const { return StartCalendar().wYear; }
@@ -95,12 +92,12 @@ public:
     virtual int32_t GetStartTriggerStreamID() const { return m_lStartTriggerStream; }
     virtual int32_t GetStopTriggerStreamID() const { return m_lStopTriggerStream; }
     virtual CKVXATimeStamp* GetTimeStampStartPressed() { return &m_TimeStampStartPressed; }
-    virtual CKVXATimeStamp* GetStartTime() { return &m_TimeStampStart; }
-    virtual CKVXATimeStamp* GetStopTime() { return &m_TimeStampStop; }
+    CKVXATimeStamp* GetStartTime() override { return &m_TimeStampStart; }
+    CKVXATimeStamp* GetStopTime() override { return &m_TimeStampStop; }
     virtual int32_t GetWithIndex() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kWithIndex) : 0; }
     virtual int32_t GetSegmentTime() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kSegmentTime) : 0; }
-    virtual FILE* GetFilePointer() const { return m_pFile; }
-    virtual uint64_t GetFirstChunkPosition() const { return m_qwFirstChunkPosition; }
+    virtual FILE* GetFilePointer() const override { return m_pFile; }
+    virtual uint64_t GetFirstChunkPosition() const override { return m_qwFirstChunkPosition; }
     virtual int32_t SetStartTriggerStreamID(int32_t index) { m_lStartTriggerStream = index; return 0; }
     virtual int32_t SetStopTriggerStreamID(int32_t index) { m_lStopTriggerStream = index; return 0; }
     // Index of the first stream whose buffer ID equals `id` over 8 bytes; -1 when none.
@@ -139,21 +136,21 @@ public:
     uint32_t GetVendorId() const { return Hdr().U32(KVXHDR::kVendorId); }
     uint32_t GetProductId() const { return Hdr().U32(KVXHDR::kProductId); }
 
-    const KVXHDR* GetKVXHDR() const { return m_pHdr.get(); }
+    const KVXHDR* GetKVXHDR() const override { return m_pHdr.get(); }
     KVXHDR* GetKVXHDR() { return m_pHdr.get(); }
     CKVLayout* GetLayout() const { return m_pLayout.get(); }
     CMGrid9StimulatorProperty* GetStimulatorProperty() const { return m_pStimulator.get(); }
     const char* GetPath() const { return m_szPath.c_str(); }
     // Size of the open file when it was opened; recordings are read, never written, while open.
-    uint64_t GetFileSize() const { return m_qwFileSize; }
+    uint64_t GetFileSize() const override { return m_qwFileSize; }
     uint64_t GetListHdrSize() const { return m_qwListHdrSize; }
     uint64_t GetListStrmSize() const { return m_qwListStrmSize; }
     uint64_t GetIndexPosition() const { return m_qwIndexPosition; }
     bool GetDiscardTimeIndex() const { return m_bDiscardTimeIndex; }
     void SetDiscardTimeIndex(bool discard) { m_bDiscardTimeIndex = discard; }
     bool GetLongChunks() const { return m_bLongChunks; }
+    // The from-time of the file's first data chunk; 0 when it has none.
     uint64_t GetFirstChunkTime() const { return m_qwFirstChunkTime; }
-    void SetFirstChunkTime(uint64_t t) { m_qwFirstChunkTime = t; }
 
     // Rebuilds what files of old writers lack; see the definitions.
     int32_t ReconstructRecordingMode();
@@ -166,9 +163,10 @@ public:
     CKVXAChunk* GetNextChunk(CKVXAChunk* previous);
     // Reads the chunk at the current position of `file`; null at the end or for a damaged head.
     CKVXAChunk* ReadChunkFrom(FILE* file);
-    // Bookkeeping for every chunk read: the first chunk of an old file may move the start time back; the
-    // chunk's time stamps count from the recording start.
-    void NoteChunkRead(CKVXAChunk& chunk);
+    // The from-time of the file's first data chunk (0 when it has none), settled when the file is opened;
+    // in files of header version 2 and older a first chunk before the stored start time moves the start
+    // time back to it.
+    void SettleStartTime();
 
     // The chunk index and the sweep list.
     CMIndex1& GetIndex() { return m_Index; }
@@ -193,11 +191,13 @@ public:
     int HandleCallback(const char* text, int percent);
 
     // The chunk tables of the streams (created on first use); null without a file.
-    CKVXAChunkTable* GetChunkTable();
+    CKVXAChunkTable* GetChunkTable() override;
     // Forgets the chunk tables, for a file that has grown since they were made.
     void InvalidateChunkTable();
     // Index of `stream` in this reader; -1 when it is not one of its streams.
-    int32_t GetStreamIndex(const CKVXAStream* stream) const;
+    int32_t GetStreamIndex(const CKVXAStream* stream) const override;
+    bool GetIndexedChunkPosition(uint64_t t, uint64_t& chunkPosition) const override;
+    bool GetSweepSpan(int32_t sweep, uint64_t& start, uint64_t& end) const override;
 
 private:
     // The loaded header, or an all-zero one when none is loaded.

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "reader/ByteOrder.h"
-#include "reader/FileIO.h"
+#include "io/ByteOrder.h"
+#include "io/FileIO.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "settings/MChannelToolProperty.h"
 
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 
 bool CMChannelToolProperty::FromFormatInfo(CMSettingsReader& in)
 {

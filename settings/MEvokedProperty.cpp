@@ -1,6 +1,6 @@
 #include "settings/MEvokedProperty.h"
 
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 
 extern "C" const double Bandstop_Frequencies[2] = {50.0, 60.0};
 extern "C" const double Bandstop_Q_Factors[6] = {1.0, 2.0, 3.0, 4.0, 5.0, 10.0};

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "reader/FileIO.h"
-#include "settings/MSettingsReader.h"
+#include "io/FileIO.h"
+#include "io/MSettingsReader.h"
 
 CMGrid9StimulatorProperty CMGrid9StimulatorProperty::Grid9StimulatorProperty;
 

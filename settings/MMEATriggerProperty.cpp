@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "reader/ByteOrder.h"
-#include "reader/KVXAStreamFile.h"
-#include "settings/MSettingsReader.h"
+#include "io/ByteOrder.h"
+#include "io/MSettingsReader.h"
+#include "settings/SoftwareVersion.h"
 
 namespace {
 

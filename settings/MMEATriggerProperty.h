@@ -30,9 +30,11 @@ public:
     CMCloneObject* Clone() const override { return new CMMEATriggerProperty(*this); }
 
     // Decodes one detector record of block version `version` into this object. The parameter-trigger
-    // section depends on the writer's software major version: the process-wide value set by the last
-    // OpenFile, or the value given. False when the bytes end before the record does; the fields read up to
-    // that point keep their new values.
+    // section depends on the writer's software major version: the value given, or, in the overloads
+    // without one, the process-wide value set by the last OpenFile (kept for callers outside the library;
+    // the library passes the version of the block's own file, which stays right with several files open).
+    // False when the bytes end before the record does; the fields read up to that point keep their new
+    // values.
     bool ReadTriggerFormatInfo(CMSettingsReader& in, uint16_t version);
     bool ReadTriggerFormatInfo(CMSettingsReader& in, uint16_t version, int32_t softwareVersionMajor);
 

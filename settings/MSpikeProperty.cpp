@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "settings/MMEATriggerProperty.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 
 namespace {
 

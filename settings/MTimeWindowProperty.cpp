@@ -1,6 +1,6 @@
 #include "settings/MTimeWindowProperty.h"
 
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 
 bool CMTimeWindowProperty::ReadTimeWindowFormatInfo(CMSettingsReader& in, uint16_t version)
 {

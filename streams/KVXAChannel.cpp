@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "reader/FileIO.h"
+#include "io/FileIO.h"
 
 using kvd::ReadExact;
 

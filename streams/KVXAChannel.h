@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 class CKVXAChannel {
 public:

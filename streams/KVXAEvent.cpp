@@ -3,8 +3,10 @@
 #include <cstring>
 #include <memory>
 
-#include "reader/ByteOrder.h"
-#include "reader/KVXAChunk.h"
+#include "io/ByteOrder.h"
+#include "streams/KVXAChunk.h"
+#include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
 
 namespace {
@@ -27,6 +29,15 @@ CKVXAChunk* CopyLocation(const CKVXAChunk& chunk)
 }  // namespace
 
 CKVXAEvent::~CKVXAEvent() { Release(); }
+
+CKVXAEvent* CKVXAEvent::Create(KVXAStreamKind kind)
+{
+    switch (kind) {
+    case KVXAStreamKind::Trigger: return new CKVXAEvtTrigger();
+    case KVXAStreamKind::Spikes: return new CKVXAEvtSpike();
+    default: return nullptr;
+    }
+}
 
 void CKVXAEvent::Release()
 {

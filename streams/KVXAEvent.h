@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "reader/KVXATimeStamp.h"
+#include "streams/KVXAStreamKind.h"
+#include "streams/KVXATimeStamp.h"
 
 class CKVXAChunk;
 class CKVXAStream;
@@ -16,6 +17,10 @@ public:
     CKVXAEvent() = default;
     // With the deep-copy flag set, releases the data buffer and the chunk.
     virtual ~CKVXAEvent();
+
+    // A new, unpositioned cursor of the class that reads the records of streams of `kind`; null for the
+    // kinds that have none (yet). The one place that maps stream kinds to cursor classes.
+    static CKVXAEvent* Create(KVXAStreamKind kind);
 
     // Decodes the first record of the data (m_lOffsetNext must be 0); false for an empty chunk.
     virtual bool Read() { return false; }

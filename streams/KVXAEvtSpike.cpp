@@ -1,6 +1,6 @@
 #include "streams/KVXAEvtSpike.h"
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "streams/KVXAStream.h"
 
 namespace {

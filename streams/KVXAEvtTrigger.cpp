@@ -1,6 +1,6 @@
 #include "streams/KVXAEvtTrigger.h"
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "streams/KVXAStream.h"
 
 CKVXAEvtTrigger& CKVXAEvtTrigger::operator=(const CKVXAEvtTrigger& other)

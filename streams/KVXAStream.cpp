@@ -4,18 +4,18 @@
 #include <cctype>
 #include <cstring>
 
-#include "reader/FileIO.h"
-#include "reader/KVXAChunk.h"
-#include "reader/KVXAChunkTable.h"
-#include "reader/KVXAStreamFile.h"
+#include "io/FileIO.h"
+#include "streams/KVXAChunk.h"
+#include "streams/KVXAChunkTable.h"
 #include "settings/KVXAInfoAverage.h"
 #include "settings/KVXAInfoChannelTool.h"
 #include "settings/KVXAInfoFilter.h"
 #include "settings/KVXAInfoSpike.h"
 #include "settings/KVXAInfoTrigger.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "streams/KVXAEvent.h"
 #include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAStreamSource.h"
 
 using kvd::ReadExact;
 
@@ -86,13 +86,7 @@ bool CKVXAStream::HasContinuousData() const
     return m_pStreamFile && m_pStreamFile->GetRecordingMode() == 0;
 }
 
-bool CKVXAStream::HasRawData() const
-{
-    const char* type = GetDataType();
-    if (!type) return false;
-    return std::strcmp(type, "analog") == 0 || std::strcmp(type, "chat") == 0 ||
-           std::strcmp(type, "filter") == 0 || std::strcmp(type, "digital") == 0;
-}
+bool CKVXAStream::HasRawData() const { return HasRawSamples(m_Kind); }
 
 int32_t CKVXAStream::GetStreamFormatPrivate(const uint8_t*& data) const
 {
@@ -122,6 +116,7 @@ int CKVXAStream::ReadHdr(FILE* file)
     m_pStrmHdr->Terminate(kName, kNameWidth);
     m_pStrmHdr->Terminate(kComment, kCommentWidth);
     m_pStrmHdr->Terminate(kBufferID, kBufferIDWidth);
+    m_Kind = StreamKindOf(m_pStrmHdr->Text(kDataType));
 
     // Some writers store a channel count but no channel records: the format chunk follows at once.
     const uint64_t mark = kvd::Tell(file);
@@ -226,9 +221,10 @@ void CKVXAStream::BuildNames(uint16_t fileVersion)
     std::snprintf(m_szDataChunkID, sizeof m_szDataChunkID, "%05x%s", static_cast<unsigned>(GetID()), m_szLegacyType);
 }
 
-CKVXAStream* CKVXAStream::Clone(CKVXAStreamFile* streamFile) const
+CKVXAStream* CKVXAStream::Clone(CKVXAStreamSource* streamFile) const
 {
     auto* copy = new CKVXAStream(streamFile);
+    copy->m_Kind = m_Kind;
     copy->m_qwStrmHdrSize = m_qwStrmHdrSize;
     copy->m_qwStrmFmtSize = m_qwStrmFmtSize;
     copy->m_StrmFmtPrivate = m_StrmFmtPrivate;
@@ -324,7 +320,7 @@ void CKVXAStream::FillChunk(CKVXAChunk& chunk, CKVXAChunkTable& table, std::size
     chunk.SetChunkID(e.id);
     chunk.GetTimeStampFrom()->SetTimeStamp(e.from);
     chunk.GetTimeStampTo()->SetTimeStamp(e.to);
-    m_pStreamFile->NoteChunkRead(chunk);
+    chunk.SetStartReference(m_pStreamFile->GetStartTime()->GetTimeStamp());
     chunk.SetSize(e.size);
     chunk.SetDataPosition(e.dataPosition);
     chunk.SetFile(m_pStreamFile->GetFilePointer());
@@ -359,32 +355,26 @@ CKVXAChunk* CKVXAStream::ReadChunkFrom(FILE* file)
     char wanted[8];
     std::memcpy(wanted, m_szDataChunkID, 8);
     kvd::UpperId(wanted);
-    char id[8];
-    if (!ReadExact(file, id, sizeof id)) return nullptr;
-    kvd::UpperId(id);
-    while (std::memcmp(id, wanted, 8) != 0) {
-        // Another stream's chunk: skip it by its size. Every step moves at least 16 bytes forward.
-        uint8_t size[8];
-        if (!ReadExact(file, size, sizeof size)) return nullptr;
-        const uint64_t here = kvd::Tell(file);
-        const uint64_t skip = kvd::LoadU64(size);
-        if (skip > static_cast<uint64_t>(INT64_MAX) - here || !kvd::SeekTo(file, here + skip)) return nullptr;
-        if (!ReadExact(file, id, sizeof id)) return nullptr;
+    KVXAChunkHead head;
+    for (;;) {
+        const uint64_t at = kvd::Tell(file);
+        uint8_t bytes[KVXAChunkHead::kSize];
+        if (!ReadExact(file, bytes, sizeof bytes)) return nullptr;
+        head.Decode(bytes, sizeof bytes);
+        char id[8];
+        std::memcpy(id, head.id, sizeof id);
         kvd::UpperId(id);
+        if (std::memcmp(id, wanted, 8) == 0) break;
+        // Another stream's chunk: skip it by its size. Every step moves at least 16 bytes forward.
+        uint64_t next = 0;
+        if (!head.NextPosition(at, next) || !kvd::SeekTo(file, next)) return nullptr;
     }
-    uint8_t rest[24];
-    if (!ReadExact(file, rest, sizeof rest)) return nullptr;
-    const uint64_t size = kvd::LoadU64(rest);
-    if (size < 16 || size - 16 > CKVXAChunk::kMaxDataSize) return nullptr;
+    if (!head.Usable()) return nullptr;
     auto chunk = std::make_unique<CKVXAChunk>();
-    chunk->SetChunkID(id);
-    chunk->GetTimeStampFrom()->SetTimeStamp(kvd::LoadU64(rest + 8));
-    chunk->GetTimeStampTo()->SetTimeStamp(kvd::LoadU64(rest + 16));
-    chunk->SetSize(size - 16);
-    chunk->SetDataPosition(kvd::Tell(file));
+    chunk->SetHead(head, kvd::Tell(file));
     chunk->SetFile(file);
     chunk->SetStream(this);
-    m_pStreamFile->NoteChunkRead(*chunk);
+    chunk->SetStartReference(m_pStreamFile->GetStartTime()->GetTimeStamp());
     return chunk.release();
 }
 
@@ -435,9 +425,9 @@ CKVXAChunk* CKVXAStream::GetChunkNextTo(const CKVXATimeStamp* t)
     const uint64_t time = t->GetTimeStamp();
     // Start at the chunk the index names for this time, so that the search is bounded by the index spacing.
     std::size_t first = 0;
-    const CMIndex1& index = m_pStreamFile->GetIndex();
-    if (index.HasIndexes()) {
-        first = table->FindAtOrAfter(s, index.GetAt(static_cast<unsigned>(index.FindItemAtOrBefore(time)))->GetPosition());
+    uint64_t indexed = 0;
+    if (m_pStreamFile->GetIndexedChunkPosition(time, indexed)) {
+        first = table->FindAtOrAfter(s, indexed);
         if (first == kNone) return nullptr;
     }
     const std::size_t entry = table->FindToAfter(s, first, time);
@@ -645,14 +635,7 @@ int32_t CKVXAStream::GetRawDataNs(int16_t* buffer, int32_t max, uint64_t from, u
 
 bool CKVXAStream::SweepSpan(int32_t sweep, uint64_t& start, uint64_t& end) const
 {
-    if (!m_pStreamFile || sweep < 0) return false;
-    const CMIndex1& index = m_pStreamFile->GetIndex();
-    const std::vector<uint64_t>* starts = index.GetSweepStarts();
-    const std::vector<uint64_t>* ends = index.GetSweepEnds();
-    if (!starts || !ends || static_cast<std::size_t>(sweep) >= std::min(starts->size(), ends->size())) return false;
-    start = (*starts)[static_cast<std::size_t>(sweep)];
-    end = (*ends)[static_cast<std::size_t>(sweep)];
-    return true;
+    return m_pStreamFile && sweep >= 0 && m_pStreamFile->GetSweepSpan(sweep, start, end);
 }
 
 int32_t CKVXAStream::GetSweepRawDataBufferSize(int32_t sweep)
@@ -766,9 +749,8 @@ CKVXAEvent* CKVXAStream::GetEventNextTo(const CKVXATimeStamp* t)
     if (!t) return nullptr;
     CKVXAChunk* chunk = GetChunkNextTo(t);
     if (!chunk) return nullptr;
-    const char* type = GetDataType();
-    const bool raw = type && (std::strcmp(type, "analog") == 0 || std::strcmp(type, "chat") == 0 ||
-                              std::strcmp(type, "filter") == 0);
+    const bool raw = m_Kind == KVXAStreamKind::Analog || m_Kind == KVXAStreamKind::Chat ||
+                     m_Kind == KVXAStreamKind::Filter;
     CKVXAEvent* cursor = chunk->GetFirstEvent();
     while (!cursor) {
         CKVXAChunk* next = GetNextChunk(chunk);
@@ -793,8 +775,7 @@ void CKVXAStream::EventCountFromTo(const CKVXATimeStamp* from, const CKVXATimeSt
     if (!from || !to || !counters || counterCount <= 0) return;
     std::unique_ptr<CKVXAEvent> cursor(GetEventNextTo(from));
     if (!cursor) return;
-    const char* type = GetDataType();
-    auto* spike = type && std::strcmp(type, "spikes") == 0 ? dynamic_cast<CKVXAEvtSpike*>(cursor.get()) : nullptr;
+    auto* spike = m_Kind == KVXAStreamKind::Spikes ? dynamic_cast<CKVXAEvtSpike*>(cursor.get()) : nullptr;
     const uint64_t first = from->GetTimeStamp();
     const uint64_t end = to->GetTimeStamp();
     do {
@@ -819,8 +800,8 @@ using InfoReader = std::unique_ptr<CKVXAInfo> (*)(const CKVXAStream& stream, CMS
 // blocks) carry a parameter-trigger section from major version 3 on.
 int32_t WriterMajorVersion(const CKVXAStream& stream)
 {
-    const CKVXAStreamFile* file = stream.GetStreamFile();
-    return file ? static_cast<int32_t>(file->GetSoftwareVersionMajor()) : lSoftwareVersionMajor;
+    const CKVXAStreamSource* file = stream.GetStreamFile();
+    return file ? static_cast<int32_t>(file->GetSoftwareVersionMajor()) : 0;
 }
 
 std::unique_ptr<CKVXAInfo> ReadTriggerInfo(const CKVXAStream& stream, CMSettingsReader& in, uint16_t version)
@@ -863,22 +844,22 @@ std::unique_ptr<CKVXAInfo> ReadAverageInfo(const CKVXAStream&, CMSettingsReader&
 // level, the reader checks its own) and the reader of the rest. A null reader: the type's block is not
 // decoded yet.
 struct InfoKind {
-    const char* dataType;
+    KVXAStreamKind kind;
     const char* tag;
     InfoReader read;
 };
 const InfoKind kInfoKinds[] = {
-    {"trigger", "PARAMTRG", ReadTriggerInfo},
-    {"chat", "PARAMCHT", ReadChannelToolInfo},
-    {"filter", "PARAMFLT", ReadFilterInfo},
-    {"spikes", "PARAMSPK", ReadSpikeInfo},
-    {"average", "PARAMEVP", ReadAverageInfo},
+    {KVXAStreamKind::Trigger, "PARAMTRG", ReadTriggerInfo},
+    {KVXAStreamKind::Chat, "PARAMCHT", ReadChannelToolInfo},
+    {KVXAStreamKind::Filter, "PARAMFLT", ReadFilterInfo},
+    {KVXAStreamKind::Spikes, "PARAMSPK", ReadSpikeInfo},
+    {KVXAStreamKind::Average, "PARAMEVP", ReadAverageInfo},
     // Spike-analyzer settings (CKVXAInfoSpikeParameter): reader to come.
-    {"spkparam", "PARAMSPP", nullptr},
+    {KVXAStreamKind::SpkParam, "PARAMSPP", nullptr},
     // Burst-analyzer settings (CKVXAInfoBurstParameter): reader to come.
-    {"bstparam", "PARAMBSP", nullptr},
+    {KVXAStreamKind::BstParam, "PARAMBSP", nullptr},
     // Analyzer settings (CKVXAInfoParam): the reader is given the whole block and the stream's AD format.
-    {"params", nullptr, nullptr},
+    {KVXAStreamKind::Params, nullptr, nullptr},
 };
 constexpr std::size_t kInfoTagLength = 8;
 
@@ -886,12 +867,11 @@ constexpr std::size_t kInfoTagLength = 8;
 
 CKVXAInfo* CKVXAStream::GetInfo() const
 {
-    const char* type = GetDataType();
     const int32_t version = GetHeaderVersion();
-    if (!type || version < 0) return nullptr;
+    if (version < 0) return nullptr;
     const InfoKind* kind = nullptr;
     for (const InfoKind& k : kInfoKinds)
-        if (std::strcmp(type, k.dataType) == 0) kind = &k;
+        if (m_Kind == k.kind) kind = &k;
     if (!kind || !kind->read) return nullptr;
     const uint8_t* bytes = nullptr;
     const int32_t size = GetStreamFormatPrivate(bytes);

@@ -7,14 +7,15 @@
 #include <memory>
 #include <vector>
 
-#include "reader/ByteOrder.h"
-#include "reader/KVXAChunk.h"
+#include "io/ByteOrder.h"
+#include "streams/KVXAChunk.h"
 #include "streams/KVXAChannel.h"
+#include "streams/KVXAStreamKind.h"
 
 class CKVXAChunkTable;
 class CKVXAEvent;
 class CKVXAInfo;
-class CKVXAStreamFile;
+class CKVXAStreamSource;
 class CKVXATimeStamp;
 class KVXHDR;
 
@@ -40,7 +41,7 @@ public:
     // The STRMFMT chunk may be no larger than this.
     static constexpr uint64_t kMaxStrmFmtSize = 10000;
 
-    explicit CKVXAStream(CKVXAStreamFile* streamFile) : m_pStreamFile(streamFile) {}
+    explicit CKVXAStream(CKVXAStreamSource* streamFile) : m_pStreamFile(streamFile) {}
     virtual ~CKVXAStream();
     CKVXAStream(const CKVXAStream&) = delete;
     CKVXAStream& operator=(const CKVXAStream&) = delete;
@@ -48,6 +49,8 @@ public:
     virtual int32_t GetChannelCount() const { return m_pStrmHdr ? static_cast<int32_t>(m_pStrmHdr->U32(kChannelCount)) : 0; }
     virtual int32_t GetHeaderVersion() const { return m_pStrmHdr ? m_pStrmHdr->U16(kHdrVersion) : -1; }
     virtual const char* GetDataType() const { return m_pStrmHdr ? m_pStrmHdr->Text(kDataType) : nullptr; }
+    // The kind the data type names, decoded when the header was read; Unknown without a header.
+    KVXAStreamKind GetKind() const { return m_Kind; }
     virtual const char* GetName() const { return m_pStrmHdr ? m_pStrmHdr->Text(kName) : nullptr; }
     virtual const char* GetComment() const { return m_pStrmHdr ? m_pStrmHdr->Text(kComment) : nullptr; }
     virtual int32_t GetID() const { return m_pStrmHdr ? m_pStrmHdr->U16(kStreamID) : 0; }
@@ -69,7 +72,7 @@ public:
     virtual const char* GetChannelName(int16_t index) const;
     // True when the file records continuously (recording mode 0).
     virtual bool HasContinuousData() const;
-    // True for the types that carry continuous raw samples ("analog", "chat", "filter", "digital").
+    // True for the kinds that carry continuous raw samples ("analog", "chat", "filter", "digital").
     virtual bool HasRawData() const;
     // Points `data` at the format-private bytes and returns their count.
     virtual int32_t GetStreamFormatPrivate(const uint8_t*& data) const;
@@ -77,7 +80,7 @@ public:
     virtual int ReadHdr(FILE* file);
 
     // A deep copy bound to `streamFile`.
-    CKVXAStream* Clone(CKVXAStreamFile* streamFile) const;
+    CKVXAStream* Clone(CKVXAStreamSource* streamFile) const;
     // Writes the header in its current form (long STRMHDR, 32-byte STRMFMT); 0.
     int WriteHdr(FILE* file) const;
 
@@ -90,7 +93,7 @@ public:
     const StrmHdr* Get_pStrmHdr() const { return m_pStrmHdr.get(); }
     uint64_t GetStrmHdrSize() const { return m_qwStrmHdrSize; }
     uint64_t GetStrmFmtSize() const { return m_qwStrmFmtSize; }
-    CKVXAStreamFile* GetStreamFile() const { return m_pStreamFile; }
+    CKVXAStreamSource* GetStreamFile() const { return m_pStreamFile; }
 
     // Largest channel positions, and a channel's position as a percentage of them (-1 outside the list).
     void GetMaxChannelPos(int32_t& x, int32_t& y) const;
@@ -132,14 +135,15 @@ public:
     // A cursor on the first record at or after `t`, or on the stream's last record when none is; null
     // when no chunk from `t` on yields a record.
     virtual CKVXAEvent* GetEventNextTo(const CKVXATimeStamp* t);
-    // Adds the records in [from, to) to `counters` (`counterCount` entries): for "spikes" streams to the
+    // Adds the records in [from, to) to `counters` (`counterCount` entries): for spike streams to the
     // entry of the record's channel (channels beyond the array are not counted), for other types to entry 0.
     virtual void EventCountFromTo(const CKVXATimeStamp* from, const CKVXATimeStamp* to, int32_t* counters,
                                   int32_t counterCount);
 
     // ---- Information block ----
-    // A new information block for the stream's data type, decoded from the format-private bytes and owned
-    // by the caller; null when the type has none, the tag differs or the bytes cannot be decoded.
+    // A new information block for the stream's kind, decoded from the format-private bytes and owned by
+    // the caller. Built today for trigger, chat, filter, spikes and average streams; null for the other
+    // kinds (analyzer blocks: reader to come), when the tag differs or the bytes cannot be decoded.
     virtual CKVXAInfo* GetInfo() const;
     // Reads this stream's next chunk from the current position of `file`, skipping other streams' chunks.
     CKVXAChunk* ReadChunkFrom(FILE* file);
@@ -171,7 +175,8 @@ private:
     char m_szDataChunkID[9] = {};
     char m_szLegacyType[4] = {};
     std::unique_ptr<StrmFmt> m_pStrmFmt;
-    CKVXAStreamFile* m_pStreamFile;
+    CKVXAStreamSource* m_pStreamFile;
+    KVXAStreamKind m_Kind = KVXAStreamKind::Unknown;
 
     // Raw-data access state: the current chunk (its entry in the reader's chunk table), the data of the
     // last chunk read whole, and scratch space of the sweep readers; all reused from call to call.

@@ -2,7 +2,7 @@
 
 #include "layout/KVLayout.h"
 #include "reader/KVXAStreamFile.h"
-#include "reader/KVXATimeStamp.h"
+#include "streams/KVXATimeStamp.h"
 #include "settings/KVXAInfoAverage.h"
 #include "settings/KVXAInfoChannelTool.h"
 #include "settings/KVXAInfoFilter.h"

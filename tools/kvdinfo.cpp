@@ -122,11 +122,8 @@ void PrintChannelTool(const CKVXAInfoChannelTool& t)
 // The stream's information block, for the types that have one.
 void PrintInfo(const CKVXAStream& stream)
 {
-    static const char* const kWithBlock[] = {"trigger", "chat", "filter", "spikes", "average",
-                                             "spkparam", "bstparam", "params"};
-    bool expected = false;
-    for (const char* type : kWithBlock) expected |= std::strcmp(stream.GetDataType(), type) == 0;
-    if (!expected) return;
+    const KVXAStreamKind kind = stream.GetKind();
+    if (kind == KVXAStreamKind::Unknown || kind == KVXAStreamKind::Analog || kind == KVXAStreamKind::Digital) return;
     const std::unique_ptr<CKVXAInfo> info(stream.GetInfo());
     if (const auto* b = dynamic_cast<const CKVXAInfoTrigger*>(info.get())) PrintTrigger(*b);
     else if (const auto* b = dynamic_cast<const CKVXAInfoFilter*>(info.get())) PrintFilter(*b);
@@ -141,8 +138,8 @@ void PrintInfo(const CKVXAStream& stream)
 void PrintEvents(CKVXAStream& stream)
 {
     constexpr int kShown = 5;
-    const bool spikes = std::strcmp(stream.GetDataType(), "spikes") == 0;
-    if (!spikes && std::strcmp(stream.GetDataType(), "trigger") != 0) return;
+    const bool spikes = stream.GetKind() == KVXAStreamKind::Spikes;
+    if (!spikes && stream.GetKind() != KVXAStreamKind::Trigger) return;
     std::unique_ptr<CKVXAEvent> cursor(stream.GetFirstEvent());
     long count = 0;
     if (cursor) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/KVXAChunk.h"
+#include "streams/KVXAChunk.h"
 #include "reader/KVXAStreamFile.h"
 #include "reader/MIndex1.h"
 #include "streams/KVXAStream.h"

@@ -11,7 +11,7 @@
 #include "settings/MChannelToolProperty.h"
 #include "settings/MEvokedProperty.h"
 #include "settings/MFilterProperty.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "settings/MSpikeProperty.h"
 #include "settings/MTimeWindowProperty.h"
 #include "tests/support/EventRecords.h"

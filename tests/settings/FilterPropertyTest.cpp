@@ -8,7 +8,7 @@
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfoFilter.h"
 #include "settings/MFilterProperty.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/SettingsBlocks.h"
 

@@ -12,7 +12,7 @@
 #include "settings/MChannelToolProperty.h"
 #include "settings/MEvokedProperty.h"
 #include "settings/MRealtimeFeedbackProperty.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "settings/MTimeWindowProperty.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/SettingsBlocks.h"

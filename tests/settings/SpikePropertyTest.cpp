@@ -7,7 +7,7 @@
 
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfoSpike.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "settings/MSpikeProperty.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/EventRecords.h"

@@ -7,7 +7,7 @@
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "settings/MMEATriggerProperty.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/EventRecords.h"
 #include "tests/support/RecordingBuilder.h"

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "reader/ByteOrder.h"
-#include "reader/KVXAChunk.h"
+#include "io/ByteOrder.h"
+#include "streams/KVXAChunk.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAEvent.h"
 #include "streams/KVXAEvtSpike.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/RecordingBuilder.h"

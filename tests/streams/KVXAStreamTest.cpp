@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/RecordingBuilder.h"

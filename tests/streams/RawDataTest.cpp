@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "reader/KVXAChunk.h"
+#include "streams/KVXAChunk.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/RecordingBuilder.h"

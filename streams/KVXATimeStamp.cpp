@@ -1,4 +1,4 @@
-#include "reader/KVXATimeStamp.h"
+#include "streams/KVXATimeStamp.h"
 
 namespace {
 

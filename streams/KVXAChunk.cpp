@@ -1,14 +1,13 @@
-#include "reader/KVXAChunk.h"
+#include "streams/KVXAChunk.h"
 
 #include <cstring>
 #include <new>
 
-#include "reader/ByteOrder.h"
-#include "reader/FileIO.h"
-#include "reader/KVXAStreamFile.h"
-#include "streams/KVXAEvtSpike.h"
-#include "streams/KVXAEvtTrigger.h"
+#include "io/ByteOrder.h"
+#include "io/FileIO.h"
+#include "streams/KVXAEvent.h"
 #include "streams/KVXAStream.h"
+#include "streams/KVXAStreamSource.h"
 
 CKVXAChunk::CKVXAChunk()
     : m_pTimeStampFrom(std::make_unique<CKVXATimeStamp>()), m_pTimeStampTo(std::make_unique<CKVXATimeStamp>())
@@ -16,6 +15,47 @@ CKVXAChunk::CKVXAChunk()
 }
 
 CKVXAChunk::~CKVXAChunk() = default;
+
+bool KVXAChunkHead::Decode(const uint8_t* bytes, std::size_t got)
+{
+    complete = false;
+    if (!bytes || got < kStepSize) return false;
+    std::memcpy(id, bytes, 8);
+    sizeField = kvd::LoadU64(bytes + 8);
+    complete = got >= kSize;
+    from = complete ? kvd::LoadU64(bytes + 16) : 0;
+    to = complete ? kvd::LoadU64(bytes + 24) : 0;
+    return true;
+}
+
+bool KVXAChunkHead::Usable() const
+{
+    // A size that cannot hold the two times, or data beyond what a chunk can hold, is a damaged head.
+    return complete && sizeField >= 16 && sizeField - 16 <= CKVXAChunk::kMaxDataSize;
+}
+
+bool KVXAChunkHead::NextPosition(uint64_t chunkPosition, uint64_t& next) const
+{
+    constexpr uint64_t kLimit = static_cast<uint64_t>(INT64_MAX);
+    if (chunkPosition > kLimit - kStepSize || sizeField > kLimit - kStepSize - chunkPosition) return false;
+    next = chunkPosition + kStepSize + sizeField;
+    return true;
+}
+
+void CKVXAChunk::SetHead(const KVXAChunkHead& head, uint64_t dataPosition)
+{
+    SetChunkID(head.id);
+    m_pTimeStampFrom->SetTimeStamp(head.from);
+    m_pTimeStampTo->SetTimeStamp(head.to);
+    m_qwSize = head.DataSize();
+    m_qwDataPosition = dataPosition;
+}
+
+void CKVXAChunk::SetStartReference(uint64_t start)
+{
+    m_pTimeStampFrom->SetStart(start);
+    m_pTimeStampTo->SetStart(start);
+}
 
 void CKVXAChunk::SetChunkID(const char id[8])
 {
@@ -37,7 +77,7 @@ int32_t CKVXAChunk::ReadData(void* buffer)
 uint64_t CKVXAChunk::FileSize() const
 {
     // The reader knows the size of its file; a chunk of another file asks the system.
-    const CKVXAStreamFile* reader = m_pStream ? m_pStream->GetStreamFile() : nullptr;
+    const CKVXAStreamSource* reader = m_pStream ? m_pStream->GetStreamFile() : nullptr;
     if (reader && reader->GetFilePointer() == m_pFile) return reader->GetFileSize();
     return m_pFile ? kvd::FileSize(m_pFile) : 0;
 }
@@ -74,7 +114,10 @@ CKVXAChunk* CKVXAChunk::Clone()
 int32_t CKVXAChunk::WriteChunk(FILE* out, uint64_t shift)
 {
     if (!out || !m_pData || m_qwSize >= kMaxCloneSize) return -1;
-    if (shift != 0) ShiftEventTimes(shift);
+    if (shift != m_qwEventShift) {
+        ShiftEventTimes(shift - m_qwEventShift);
+        m_qwEventShift = shift;
+    }
     uint8_t head[kHeadSize];
     std::memcpy(head, m_szChunkID, 8);
     kvd::StoreU64(head + 8, m_qwSize + 16);
@@ -87,26 +130,10 @@ int32_t CKVXAChunk::WriteChunk(FILE* out, uint64_t shift)
 
 CKVXAEvent* CKVXAChunk::GetFirstEvent() { return GetFirstEvent(nullptr); }
 
-// ---- Event cursors -------------------------------------------------------------------------------------
-// The factory below is the one place where a chunk turns into an event cursor: it chooses the cursor class
-// by the data type of the chunk's stream. Types whose cursor is not built yet yield none.
-
-namespace {
-
-CKVXAEvent* NewCursor(const char* type)
-{
-    if (!type) return nullptr;
-    if (std::strcmp(type, "trigger") == 0) return new CKVXAEvtTrigger();
-    if (std::strcmp(type, "spikes") == 0) return new CKVXAEvtSpike();
-    return nullptr;
-}
-
-}  // namespace
-
 CKVXAEvent* CKVXAChunk::GetFirstEvent(char* data)
 {
     if (!m_pStream || m_qwSize > kMaxDataSize) return nullptr;
-    std::unique_ptr<CKVXAEvent> cursor(NewCursor(m_pStream->GetDataType()));
+    std::unique_ptr<CKVXAEvent> cursor(CKVXAEvent::Create(m_pStream->GetKind()));
     if (!cursor) return nullptr;
     if (data) {
         cursor->Set_DeepCopy(false);
@@ -146,11 +173,11 @@ bool CKVXAChunk::ReadNextEvent(CKVXAEvent* cursor)
     return cursor->Read();
 }
 
-void CKVXAChunk::ShiftEventTimes(uint64_t shift)
+void CKVXAChunk::ShiftEventTimes(uint64_t delta)
 {
     if (!m_pData) return;
     std::unique_ptr<CKVXAEvent> cursor(GetFirstEvent(reinterpret_cast<char*>(m_pData.get())));
     if (!cursor || !cursor->HasEventTimeData()) return;
-    cursor->ChangeTimestamp(shift);
-    while (ReadNextEvent(cursor.get())) cursor->ChangeTimestamp(shift);
+    cursor->ChangeTimestamp(delta);
+    while (ReadNextEvent(cursor.get())) cursor->ChangeTimestamp(delta);
 }

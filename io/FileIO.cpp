@@ -1,11 +1,11 @@
-#include "reader/FileIO.h"
+#include "io/FileIO.h"
 
 #include <cstring>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 namespace kvd {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "tests/support/ByteWriter.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "reader/KVXATimeStamp.h"
+#include "streams/KVXATimeStamp.h"
 
 namespace {
 

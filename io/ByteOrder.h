@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -65,8 +66,9 @@ inline void StoreF64(uint8_t* p, double v)
     StoreU64(p, bits);
 }
 
-// A fixed-size record held as its file image. Offsets are those of the file layout; reading a field
-// beyond the record is a programming error caught by the bounds in debug builds.
+// A fixed-size record held as its file image. Offsets are those of the file layout, constants of the code,
+// never values read from a file; a field that does not lie wholly inside the record is a programming error,
+// stopped by an assertion in debug and sanitizer builds.
 template <std::size_t N>
 class ByteRecord {
 public:
@@ -78,7 +80,7 @@ public:
     uint8_t* Data() { return m_bytes.data(); }
     const uint8_t* Data() const { return m_bytes.data(); }
 
-    uint8_t U8(std::size_t off) const { return m_bytes[off]; }
+    uint8_t U8(std::size_t off) const { return *At(off, 1); }
     uint16_t U16(std::size_t off) const { return LoadU16(At(off, 2)); }
     uint32_t U32(std::size_t off) const { return LoadU32(At(off, 4)); }
     uint64_t U64(std::size_t off) const { return LoadU64(At(off, 8)); }
@@ -86,7 +88,7 @@ public:
     float F32(std::size_t off) const { return LoadF32(At(off, 4)); }
     double F64(std::size_t off) const { return LoadF64(At(off, 8)); }
 
-    void SetU8(std::size_t off, uint8_t v) { m_bytes[off] = v; }
+    void SetU8(std::size_t off, uint8_t v) { *At(off, 1) = v; }
     void SetU16(std::size_t off, uint16_t v) { StoreU16(At(off, 2), v); }
     void SetU32(std::size_t off, uint32_t v) { StoreU32(At(off, 4), v); }
     void SetU64(std::size_t off, uint64_t v) { StoreU64(At(off, 8), v); }
@@ -98,7 +100,7 @@ public:
     // so that a field that a damaged file left unterminated can still be handed out as a C string.
     const char* Text(std::size_t off) const { return reinterpret_cast<const char*>(At(off, 1)); }
     char* Text(std::size_t off) { return reinterpret_cast<char*>(At(off, 1)); }
-    void Terminate(std::size_t off, std::size_t width) { m_bytes[off + width - 1] = 0; }
+    void Terminate(std::size_t off, std::size_t width) { At(off, width)[width - 1] = 0; }
     void SetText(std::size_t off, std::size_t width, const char* text)
     {
         std::size_t n = text ? std::strlen(text) : 0;
@@ -110,11 +112,13 @@ public:
 private:
     uint8_t* At(std::size_t off, std::size_t width)
     {
+        assert(width >= 1 && off <= N && width <= N - off);
         (void)width;
         return m_bytes.data() + off;
     }
     const uint8_t* At(std::size_t off, std::size_t width) const
     {
+        assert(width >= 1 && off <= N && width <= N - off);
         (void)width;
         return m_bytes.data() + off;
     }

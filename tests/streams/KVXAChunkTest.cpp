@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "reader/ByteOrder.h"
-#include "reader/KVXAChunk.h"
+#include "io/ByteOrder.h"
+#include "streams/KVXAChunk.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/RecordingBuilder.h"

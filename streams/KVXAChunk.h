@@ -5,14 +5,38 @@
 // u64 to-time, then the data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
-#include "reader/KVXATimeStamp.h"
+#include "streams/KVXATimeStamp.h"
 
 class CKVXAEvent;
 class CKVXAStream;
+
+// The 32-byte head of a data chunk, decoded from its bytes: every walk over chunks reads heads through it.
+struct KVXAChunkHead {
+    static constexpr std::size_t kSize = 32;
+    // Bytes that must be there to step over the chunk: the id and the size field.
+    static constexpr std::size_t kStepSize = 16;
+
+    char id[8] = {};        // as stored (not terminated, case as written)
+    uint64_t sizeField = 0;  // 16 + data bytes
+    uint64_t from = 0;
+    uint64_t to = 0;
+    bool complete = false;  // all 32 bytes were there, the times included
+
+    // Decodes the first `got` bytes of a head; false when fewer than kStepSize bytes are there.
+    bool Decode(const uint8_t* bytes, std::size_t got);
+    // True for a complete head whose size field holds the two times and whose data a reader accepts
+    // (at most CKVXAChunk::kMaxDataSize bytes).
+    bool Usable() const;
+    uint64_t DataSize() const { return sizeField - 16; }
+    // Position of the next chunk when this one starts at `chunkPosition`; false when it lies beyond what
+    // a file can address.
+    bool NextPosition(uint64_t chunkPosition, uint64_t& next) const;
+};
 
 class CKVXAChunk {
 public:
@@ -41,6 +65,11 @@ public:
     uint32_t GetToHigh() const { return static_cast<uint32_t>(GetTo() >> 32); }
     uint32_t GetToLow() const { return static_cast<uint32_t>(GetTo()); }
 
+    // Takes id, times and data size from a usable head; the data starts at `dataPosition`.
+    void SetHead(const KVXAChunkHead& head, uint64_t dataPosition);
+    // Sets the start reference of both time stamps (the recording's start time).
+    void SetStartReference(uint64_t start);
+
     // Number of data bytes.
     int32_t GetSize() const { return static_cast<int32_t>(m_qwSize); }
     uint64_t GetDataSize() const { return m_qwSize; }
@@ -63,8 +92,11 @@ public:
     // A copy with the same id, size and times that owns its data; null when the chunk is too large for
     // cloning or its data cannot be read. It has no file, data position or stream.
     CKVXAChunk* Clone();
-    // Writes a clone to `out` with every time (chunk and event records) moved by `shift`. Returns 0, or
-    // -1 when the chunk has no own data, is too large, or the write fails.
+    // Writes a clone to `out` with its times (chunk head and event records) moved by `shift` from the
+    // times it was cloned with. The record times are moved inside the clone's own data, which remembers
+    // the shift it holds, so that every call moves them once: writing twice with the same shift writes
+    // the same bytes twice. Returns 0, or -1 when the chunk has no own data, is too large, or the write
+    // fails.
     int32_t WriteChunk(FILE* out, uint64_t shift);
 
     // File position of the first data byte; the chunk itself starts kHeadSize bytes earlier.
@@ -86,7 +118,7 @@ public:
     uint8_t* GetData() { return m_pData.get(); }
 
 private:
-    // Moves the time stamps of the event records in the owned data by `shift`.
+    // Moves the time stamps of the event records in the owned data by `delta` (modulo 2^64).
     void ShiftEventTimes(uint64_t shift);
 
     std::unique_ptr<CKVXATimeStamp> m_pTimeStampFrom;
@@ -100,4 +132,6 @@ private:
     CKVXAStream* m_pStream = nullptr;
     char m_szChunkID[9] = {};
     std::unique_ptr<uint8_t[]> m_pData;
+    // The shift the event times in m_pData hold relative to the cloned data.
+    uint64_t m_qwEventShift = 0;
 };

@@ -1,8 +1,8 @@
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 
 #include <cstring>
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 const uint8_t* CMSettingsReader::Take(std::size_t n)
 {

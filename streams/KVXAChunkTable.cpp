@@ -1,11 +1,11 @@
-#include "reader/KVXAChunkTable.h"
+#include "streams/KVXAChunkTable.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "reader/ByteOrder.h"
-#include "reader/FileIO.h"
-#include "reader/KVXAChunk.h"
+#include "io/ByteOrder.h"
+#include "io/FileIO.h"
+#include "streams/KVXAChunk.h"
 
 CKVXAChunkTable::CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::vector<StreamKey> streams)
     : m_pFile(file), m_qwNext(firstChunkPosition)
@@ -36,30 +36,29 @@ std::size_t CKVXAChunkTable::ReadHead(uint8_t* head)
 bool CKVXAChunkTable::ScanMore(std::size_t heads)
 {
     for (std::size_t n = 0; n < heads && !m_bComplete; ++n) {
-        uint8_t head[CKVXAChunk::kHeadSize];
-        const std::size_t got = ReadHead(head);
-        if (got < 16) {
+        uint8_t bytes[KVXAChunkHead::kSize];
+        KVXAChunkHead head;
+        if (!head.Decode(bytes, ReadHead(bytes))) {
             m_bComplete = true;
             break;
         }
         char id[8];
-        std::memcpy(id, head, 8);
+        std::memcpy(id, head.id, 8);
         kvd::UpperId(id);
-        const uint64_t size = kvd::LoadU64(head + 8);
         const uint64_t dataPosition = m_qwNext + CKVXAChunk::kHeadSize;
         for (Stream& stream : m_Streams) {
             if (stream.closed || std::memcmp(stream.key.id, id, 8) != 0) continue;
             // A short head or a size that cannot hold the times ends this stream's walk.
-            if (got < sizeof head || size < 16 || size - 16 > CKVXAChunk::kMaxDataSize) {
+            if (!head.Usable()) {
                 stream.closed = true;
                 continue;
             }
             KVXAChunkEntry e;
             e.dataPosition = dataPosition;
-            e.size = size - 16;
-            e.from = kvd::LoadU64(head + 16);
-            e.to = kvd::LoadU64(head + 24);
-            std::memcpy(e.id, head, 8);
+            e.size = head.DataSize();
+            e.from = head.from;
+            e.to = head.to;
+            std::memcpy(e.id, head.id, 8);
             const uint64_t before = stream.entries.empty() ? 0 : stream.entries.back().samplesEnd;
             const uint64_t k = stream.key.channelCount;
             e.samplesEnd = before + (k ? (e.size / 2) / k : 0);
@@ -68,11 +67,10 @@ bool CKVXAChunkTable::ScanMore(std::size_t heads)
             stream.entries.push_back(e);
         }
         // The next head follows the payload; a position beyond what files can address ends the chain.
-        if (size > static_cast<uint64_t>(INT64_MAX) - m_qwNext - 16) {
+        if (!head.NextPosition(m_qwNext, m_qwNext)) {
             m_bComplete = true;
             break;
         }
-        m_qwNext += 16 + size;
     }
     return !m_bComplete;
 }
