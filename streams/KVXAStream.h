@@ -112,7 +112,7 @@ public:
     virtual int32_t GetRawDataBufferSize(const CKVXATimeStamp* from, const CKVXATimeStamp* to);
     // Samples per channel of the whole (continuous) recording.
     virtual int32_t GetRawDataBufferSizeOfChannel();
-    // Sweeps of triggered recordings (sweep index as in CKVXAStreamFile::GetSweepStartTimeAt).
+    // Sweeps of triggered recordings (sweep index into the file's sweep list).
     virtual int32_t GetSweepRawDataBufferSize(int32_t sweep);
     virtual int32_t GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep);
     virtual int32_t GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep, int32_t first, int32_t count);

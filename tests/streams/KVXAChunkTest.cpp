@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "streams/KVXAChunk.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAStream.h"
+#include "tests/support/EventRecords.h"
 #include "tests/support/RecordingBuilder.h"
 
 namespace {
@@ -38,6 +40,17 @@ RecordingDesc Interleaved()
                   Chunk("elec0001", t + 10 * kMs, t + 20 * kMs, 40), Chunk("digi0001", t + 10 * kMs, t + 20 * kMs, 20),
                   Chunk("elec0001", t + 20 * kMs, t + 30 * kMs, 40)};
     return rec;
+}
+
+std::vector<uint8_t> ReadWhole(const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    if (FILE* in = std::fopen(path.c_str(), "rb")) {
+        uint8_t buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+        std::fclose(in);
+    }
+    return bytes;
 }
 
 // Ids of all chunks of a reader-wide walk.
@@ -260,6 +273,79 @@ TEST_F(ChunkTest, ClonesAreWrittenWithShiftedTimes)
     EXPECT_EQ(kvd::LoadU64(shifted.data() + 16), rec.chunks[0].from + 7 * kMs);
     EXPECT_EQ(kvd::LoadU64(shifted.data() + 24), rec.chunks[0].to + 7 * kMs);
     EXPECT_TRUE(std::equal(shifted.begin() + 32, shifted.end(), original.begin() + 32));
+}
+
+TEST_F(ChunkTest, EveryWriteOfAClonedEventChunkMovesItsRecordTimesOnce)
+{
+    RecordingDesc rec;
+    rec.streams = {kvdtest::TriggerStream()};
+    const uint16_t h = rec.streams[0].headerVersion;
+    const uint64_t t = rec.startTime;
+    const std::vector<kvdtest::TriggerRecord> records = {{t + kMs, 5}, {t + 3 * kMs, 6}};
+    rec.chunks = {{"trig0001", t, t + 10 * kMs, kvdtest::EncodeTriggers(records, h), {}}};
+    CKVXAStreamFile f;
+    ASSERT_EQ(f.OpenFile(Write(rec).c_str()), OK);
+    std::unique_ptr<CKVXAChunk> chunk(f.GetFirstChunk());
+    ASSERT_TRUE(chunk);
+    std::unique_ptr<CKVXAChunk> clone(chunk->Clone());
+    ASSERT_TRUE(clone);
+    clone->SetStream(f.GetStream(0));  // as the merge does: the cursor class comes from the stream
+
+    // Each written image carries the original times moved by that call's shift, however often the same
+    // clone is written and whatever shifts came before.
+    for (uint64_t shift : {7 * kMs, 7 * kMs, uint64_t{0}, 3 * kMs}) {
+        const std::string out = m_dir.Path("shifted.bin");
+        FILE* o = std::fopen(out.c_str(), "wb");
+        ASSERT_EQ(clone->WriteChunk(o, shift), 0);
+        std::fclose(o);
+        std::vector<kvdtest::TriggerRecord> moved = records;
+        for (auto& r : moved) r.time += shift;
+        const std::vector<uint8_t> expected =
+            ChunkDesc{"trig0001", t + shift, t + 10 * kMs + shift, kvdtest::EncodeTriggers(moved, h), {}}.Encode();
+        EXPECT_EQ(ReadWhole(out), expected) << shift;
+    }
+}
+
+TEST(ChunkHeadTest, DecodesIdSizeAndTimesAndChecksTheSize)
+{
+    struct Case {
+        std::size_t got;
+        uint64_t sizeField;
+        bool decoded, usable;
+    };
+    const Case cases[] = {
+        {15, 16, false, false},                                  // not even id and size
+        {16, 16, true, false},                                   // id and size, no times
+        {31, 16, true, false},
+        {32, 16, true, true},                                    // no data
+        {32, 15, true, false},                                   // cannot hold the times
+        {32, 16 + CKVXAChunk::kMaxDataSize, true, true},
+        {32, 17 + CKVXAChunk::kMaxDataSize, true, false},        // more data than a chunk may hold
+    };
+    for (const Case& c : cases) {
+        uint8_t bytes[32];
+        std::memcpy(bytes, "elec0001", 8);
+        kvd::StoreU64(bytes + 8, c.sizeField);
+        kvd::StoreU64(bytes + 16, 111);
+        kvd::StoreU64(bytes + 24, 222);
+        KVXAChunkHead head;
+        EXPECT_EQ(head.Decode(bytes, c.got), c.decoded) << c.got << " " << c.sizeField;
+        EXPECT_EQ(head.Usable(), c.usable) << c.got << " " << c.sizeField;
+        if (!c.usable) continue;
+        EXPECT_EQ(std::string(head.id, 8), "elec0001");
+        EXPECT_EQ(head.DataSize(), c.sizeField - 16);
+        EXPECT_EQ(head.from, 111u);
+        EXPECT_EQ(head.to, 222u);
+    }
+    KVXAChunkHead head;
+    head.sizeField = 100;
+    uint64_t next = 0;
+    EXPECT_TRUE(head.NextPosition(1000, next));
+    EXPECT_EQ(next, 1116u);
+    head.sizeField = static_cast<uint64_t>(INT64_MAX) - 1016;
+    EXPECT_TRUE(head.NextPosition(1000, next));
+    head.sizeField += 1;  // the next chunk would lie beyond what a file can address
+    EXPECT_FALSE(head.NextPosition(1000, next));
 }
 
 TEST_F(ChunkTest, LargeChunksAreNotCloned)
