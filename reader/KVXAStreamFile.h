@@ -163,10 +163,6 @@ public:
     CKVXAChunk* GetNextChunk(CKVXAChunk* previous);
     // Reads the chunk at the current position of `file`; null at the end or for a damaged head.
     CKVXAChunk* ReadChunkFrom(FILE* file);
-    // The from-time of the file's first data chunk (0 when it has none), settled when the file is opened;
-    // in files of header version 2 and older a first chunk before the stored start time moves the start
-    // time back to it.
-    void SettleStartTime();
 
     // The chunk index and the sweep list.
     CMIndex1& GetIndex() { return m_Index; }
@@ -209,6 +205,10 @@ private:
     bool ReadDataSectionHead();
     bool ReadEmbeddedIndex();
     void ResolveTriggers();
+    // Notes the from-time of the file's first data chunk (0 when it has none) when the file is opened; in
+    // files of header version 2 and older a first chunk before the stored start time moves the start time
+    // back to it.
+    void SettleStartTime();
 
     FILE* m_pFile = nullptr;
     std::string m_szPath;
