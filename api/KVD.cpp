@@ -10,6 +10,7 @@
 #include "api/SampleScale.h"
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfoTrigger.h"
+#include "streams/KVXAChunkTable.h"
 #include "streams/KVXAEvent.h"
 #include "streams/KVXAEvtSpike.h"
 #include "streams/KVXAEvtTrigger.h"
@@ -168,6 +169,15 @@ bool CKVD::BuildKVX2NSMap(uint32_t hFile)
     // Built aside and handed over whole: a build that fails on the way leaves no half list behind.
     auto list = std::make_unique<EntityList>();
     bool complete = true;
+    // The event and digital chunks read below mostly come with the windows read for the chunk heads.
+    struct KeepWindows {
+        CKVXAChunkTable* table;
+        ~KeepWindows()
+        {
+            if (table) table->KeepWindowData(false);
+        }
+    } keep{file.GetChunkTable()};
+    if (keep.table) keep.table->KeepWindowData(true);
     for (int32_t i = 0; complete && i < file.GetStreamCount(); ++i) {
         CKVXAStream* stream = file.GetStream(i);
         if (!stream || !stream->GetBufferID()) continue;
@@ -662,16 +672,13 @@ bool CKVD::ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint
                                  uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData)
 {
     const SampleScale scale = ScaleOf(*stream, IsDigital(ds.szStreamID));
-    int16_t* words = m_SampleWords.data();
-    // Served in bounded pieces: the request may be as large as the channel.
-    for (uint32_t done = 0; done < dwIndexCount;) {
-        const uint32_t n = std::min(dwIndexCount - done, kPieceSamples);
-        const int32_t got = stream->GetRawDataOfChannelStartCount(words, ds.lIndex, static_cast<int32_t>(dwStartIndex + done),
-                                                                  static_cast<int32_t>(n));
-        if (got != static_cast<int32_t>(n)) return false;  // the file holds less than it announced
-        scale.Convert(words, n, pData ? pData + done : nullptr);
-        done += n;
-    }
+    // Each chunk's samples are converted where they lie, in the file's sample cache or in the chunk read,
+    // straight into the caller's buffer.
+    const int64_t got = stream->TakeChannel(ds.lIndex, dwStartIndex, dwIndexCount,
+                                            [&](const int16_t* samples, uint64_t n, uint64_t at) {
+        scale.Convert(samples, n, pData ? pData + at : nullptr);
+    });
+    if (got != static_cast<int64_t>(dwIndexCount)) return false;  // the file holds less than it announced
     if (pdwContCount) *pdwContCount = dwIndexCount;
     return true;
 }

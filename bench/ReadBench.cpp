@@ -3,12 +3,18 @@
 // Makes the kvdsynth sample recording (60 electrodes and one digital channel at 25 kHz; the default of
 // 330 s is about 1 GB), reads it once to bring it into the page cache, and reports MB/s of file data and
 // the ratio of each time to one sequential read of the whole file:
-//   (a) one channel read whole, (b) one channel read in one-second pieces, (c) every channel read in
-//   one-second pieces (per channel pass), (d) opening the file and counting its sweeps, with the embedded
-//   index and with the index rebuilt by scanning the chunks.
+//   (a) one channel read whole, (b) one channel read in one-second pieces (both with the sample cache
+//   off, as repeated runs would find the samples cached), (c) every channel read in one-second pieces,
+//   channel after channel, (d) opening the file and counting its sweeps, with the embedded index and with
+//   the index rebuilt by scanning the chunks.
 // Then through the Neuroshare functions: (e) ns_OpenFile, which collects every event of the file, (f) one
-// analog entity read whole with ns_GetAnalogData (volts included), (g) the same in one-second pieces, and
-// (h) every spike of every spike entity read in ascending order with ns_GetSegmentData.
+// analog entity read whole with ns_GetAnalogData (volts included), (g) the same in one-second pieces,
+// (i) every electrode entity read whole, entity after entity, (j) every electrode entity second by second
+// (all 60 entities for each second), (i) and (j) again with the cache off, each with the peak resident
+// memory of the process, and (h) every spike of every spike entity read in ascending order with
+// ns_GetSegmentData. (f), (g), (i) and (j) each open the file afresh, so that no run finds samples cached
+// by another.
+// The sequential read is the fastest of pieces of 128 KiB, 1 MiB and 8 MiB.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +28,7 @@
 #include "io/FileIO.h"
 #include "reader/KVXAStreamFile.h"
 #include "reader/MIndex1.h"
+#include "streams/CacheBudget.h"
 #include "streams/KVXAStream.h"
 #include "tools/SampleRecording.h"
 
@@ -46,14 +53,35 @@ double Best(int runs, const std::function<void()>& f)
 
 uint64_t g_sink = 0;
 
-void ReadSequentially(const std::string& path)
+void ReadSequentially(const std::string& path, std::size_t blockSize = 1 << 20)
 {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) std::exit(1);
-    std::vector<char> block(1 << 20);
+    std::vector<char> block(blockSize);
     std::size_t n;
     while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) g_sink += static_cast<unsigned char>(block[n - 1]);
     std::fclose(f);
+}
+
+// Peak resident memory of the process in MB since the last ResetPeakMemory (since the start where the
+// kernel cannot reset it).
+void ResetPeakMemory()
+{
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+double PeakMemoryMB()
+{
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return 0.0;
+    char line[256];
+    double kb = 0.0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmHWM: %lf kB", &kb) == 1) break;
+    std::fclose(f);
+    return kb / 1024.0;
 }
 
 void Report(const char* what, double seconds, double fileBytes, double sequential)
@@ -88,8 +116,15 @@ int main(int argc, char** argv)
     std::printf("recording: %.0f s, %.1f MB, 60 + 1 channels at 25 kHz\n", seconds, bytes / 1e6);
 
     ReadSequentially(path);  // into the page cache
-    const double sequential = Best(3, [&] { ReadSequentially(path); });
-    Report("sequential read of the file (1 MB blocks)", sequential, bytes, sequential);
+    double sequential = 1e300;
+    for (const std::size_t block : {std::size_t(128) << 10, std::size_t(1) << 20, std::size_t(8) << 20}) {
+        const double t = Best(3, [&] { ReadSequentially(path, block); });
+        char what[64];
+        std::snprintf(what, sizeof what, "sequential read of the file (%zu KiB pieces)", block >> 10);
+        std::printf("%-52s %9.3f s %9.0f MB/s\n", what, t, bytes / 1e6 / t);
+        sequential = std::min(sequential, t);
+    }
+    Report("sequential read of the file (fastest)", sequential, bytes, sequential);
 
     CKVXAStreamFile file;
     file.OpenFile(path.c_str());
@@ -98,6 +133,8 @@ int main(int argc, char** argv)
     std::vector<int16_t> whole(static_cast<std::size_t>(perChannel));
     std::vector<int16_t> piece(25000);
 
+    const uint64_t budget = CCacheBudget::Process().Limit();
+    CCacheBudget::Process().SetLimit(0);
     const double a = Best(3, [&] {
         const int32_t n = electrodes->GetRawDataOfChannel(whole.data(), 0);
         if (n != perChannel) std::printf("short read: %d of %d\n", n, perChannel);
@@ -116,12 +153,14 @@ int main(int argc, char** argv)
     };
     const double b = Best(3, [&] { readInPieces(0); });
     Report("(b) one channel in one-second pieces", b, bytes, sequential);
+    CCacheBudget::Process().SetLimit(budget);
 
     const double c = Seconds([&] {
         for (int32_t ch = 0; ch < electrodes->GetChannelCount(); ++ch) readInPieces(ch);
     });
     Report("(c) all 60 channels in one-second pieces, in all", c, 60 * bytes, sequential);
     Report("(c) ... one channel's pass", c / 60, bytes, sequential);
+    file.CloseFile();  // frees its sample cache
 
     const double d = Best(3, [&] {
         CKVXAStreamFile f;
@@ -149,21 +188,62 @@ int main(int argc, char** argv)
     ns_ENTITYINFO entity{};
     ns_GetEntityInfo(h, 0, &entity, sizeof entity);
     std::vector<double> volts(entity.dwItemCount);
-    const double f = Best(3, [&] {
+    // Each run on a file opened afresh, so that no run finds samples cached by the one before.
+    auto fresh = [&](const std::function<void(uint32_t)>& read) {
+        return [&, read] {
+            uint32_t handle = 0;
+            if (ns_OpenFile(name.data(), &handle) != ns_OK) std::exit(1);
+            const double t = Seconds([&] { read(handle); });
+            ns_CloseFile(handle);
+            return t;
+        };
+    };
+    auto readWhole = [&](uint32_t handle, uint32_t id) {
         uint32_t cont = 0;
-        if (ns_GetAnalogData(h, 0, 0, entity.dwItemCount, &cont, volts.data()) != ns_OK) std::exit(1);
+        if (ns_GetAnalogData(handle, id, 0, entity.dwItemCount, &cont, volts.data()) != ns_OK) std::exit(1);
         g_sink += static_cast<uint64_t>(volts[cont / 2] * 1e9);
-    });
+    };
+    auto readSecond = [&](uint32_t handle, uint32_t id, uint32_t start) {
+        const uint32_t n = std::min<uint32_t>(25000, entity.dwItemCount - start);
+        uint32_t cont = 0;
+        if (ns_GetAnalogData(handle, id, start, n, &cont, volts.data() + start) != ns_OK) std::exit(1);
+    };
+    auto bestFresh = [&](int runs, const std::function<void(uint32_t)>& read) {
+        double best = 1e300;
+        for (int i = 0; i < runs; ++i) best = std::min(best, fresh(read)());
+        return best;
+    };
+    const double f = bestFresh(3, [&](uint32_t handle) { readWhole(handle, 0); });
     Report("(f) ns_GetAnalogData, one entity whole", f, bytes, sequential);
-    const double g = Best(3, [&] {
-        for (uint32_t start = 0; start < entity.dwItemCount; start += 25000) {
-            const uint32_t n = std::min<uint32_t>(25000, entity.dwItemCount - start);
-            uint32_t cont = 0;
-            if (ns_GetAnalogData(h, 0, start, n, &cont, volts.data() + start) != ns_OK) std::exit(1);
-        }
+    const double g = bestFresh(3, [&](uint32_t handle) {
+        for (uint32_t start = 0; start < entity.dwItemCount; start += 25000) readSecond(handle, 0, start);
         g_sink += static_cast<uint64_t>(volts[1] * 1e9);
     });
     Report("(g) ns_GetAnalogData, one entity in one-second pieces", g, bytes, sequential);
+
+    // Every electrode entity (the first 60), entity after entity and second by second, with the cache at
+    // its budget and turned off; each on a file opened afresh, with the peak resident memory of the run.
+    const uint32_t electrodeEntities = 60;
+    auto allEntities = [&](const char* what, bool byTime) {
+        ResetPeakMemory();
+        const double t = fresh([&](uint32_t handle) {
+            if (byTime) {
+                for (uint32_t start = 0; start < entity.dwItemCount; start += 25000)
+                    for (uint32_t id = 0; id < electrodeEntities; ++id) readSecond(handle, id, start);
+            } else {
+                for (uint32_t id = 0; id < electrodeEntities; ++id) readWhole(handle, id);
+            }
+        })();
+        std::printf("%-52s %9.3f s %9.0f MB/s %7.2fx %7.0f MB peak\n", what, t, bytes / 1e6 / t, t / sequential,
+                    PeakMemoryMB());
+    };
+    std::printf("sample cache budget: %.0f MB\n", static_cast<double>(budget) / (1 << 20));
+    allEntities("(i) all 60 entities whole, entity after entity", false);
+    allEntities("(j) all 60 entities second by second", true);
+    CCacheBudget::Process().SetLimit(0);
+    allEntities("(i) ... with the cache off", false);
+    allEntities("(j) ... with the cache off", true);
+    CCacheBudget::Process().SetLimit(budget);
 
     ns_FILEINFO fileInfo{};
     ns_GetFileInfo(h, &fileInfo, sizeof fileInfo);

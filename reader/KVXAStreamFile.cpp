@@ -12,7 +12,9 @@
 #include "streams/KVXAChunk.h"
 #include "streams/KVXAChunkTable.h"
 #include "settings/MGrid9StimulatorProperty.h"
+#include "streams/CacheBudget.h"
 #include "streams/KVXAStream.h"
+#include "streams/SampleCache.h"
 
 using kvd::ReadExact;
 
@@ -162,6 +164,8 @@ int CKVXAStreamFile::OpenFile(const char* path)
     }
 
     ResolveTriggers();
+    // Made with the file, so that calls that read samples never race to make it.
+    m_pSampleCache = std::make_unique<CSampleCache>(CCacheBudget::Process());
     return OK;
 }
 
@@ -383,6 +387,7 @@ void CKVXAStreamFile::Destroy()
 {
     if (m_pFile) std::fclose(m_pFile);
     m_pFile = nullptr;
+    m_pSampleCache.reset();
     m_pChunkTable.reset();
     m_Streams.clear();
     m_pHdr.reset();
@@ -584,8 +589,15 @@ CKVXAChunkTable* CKVXAStreamFile::GetChunkTable()
     return m_pChunkTable.get();
 }
 
+CSampleCache* CKVXAStreamFile::GetSampleCache()
+{
+    if (!m_pFile || CCacheBudget::Process().Limit() == 0) return nullptr;
+    return m_pSampleCache.get();
+}
+
 void CKVXAStreamFile::InvalidateChunkTable()
 {
+    if (m_pSampleCache) m_pSampleCache->Clear();
     m_pChunkTable.reset();
     for (auto& stream : m_Streams)
         if (stream) stream->ForgetChunks();

@@ -19,6 +19,7 @@ class CKVXAChunkTable;
 class CKVXAStream;
 class CKVLayout;
 class CMGrid9StimulatorProperty;
+class CSampleCache;
 
 enum FileOpenResult : int { OK = 0, FILE_OPEN_FAILED = 1, WRONG_FILEFORMAT = 2, forWRONG_HEADER = 3, forNO_DATA = 4 };
 
@@ -194,6 +195,9 @@ public:
     int32_t GetStreamIndex(const CKVXAStream* stream) const override;
     bool GetIndexedChunkPosition(uint64_t t, uint64_t& chunkPosition) const override;
     bool GetSweepSpan(int32_t sweep, uint64_t& start, uint64_t& end) const override;
+    // The cache of decoded samples of the open file (made when it is opened, freed when it is closed);
+    // null without a file or with the cache turned off.
+    CSampleCache* GetSampleCache() override;
 
 private:
     // The loaded header, or an all-zero one when none is loaded.
@@ -232,6 +236,7 @@ private:
     std::string m_szTempDir;
     CMIndex1 m_Index;
     std::unique_ptr<CKVXAChunkTable> m_pChunkTable;
+    std::unique_ptr<CSampleCache> m_pSampleCache;
     ProgressCallback m_pCallback = nullptr;
     std::string m_szLastCallbackText;
     int m_lLastCallbackPercent = -1;

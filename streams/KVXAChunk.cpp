@@ -5,6 +5,7 @@
 
 #include "io/ByteOrder.h"
 #include "io/FileIO.h"
+#include "streams/KVXAChunkTable.h"
 #include "streams/KVXAEvent.h"
 #include "streams/KVXAStream.h"
 #include "streams/KVXAStreamSource.h"
@@ -70,6 +71,10 @@ int32_t CKVXAChunk::ReadData(void* buffer)
         std::memcpy(buffer, m_pData.get(), static_cast<std::size_t>(m_qwSize));
         return static_cast<int32_t>(m_qwSize);
     }
+    // The chunk table may hold the data already, read with the heads around it.
+    CKVXAStreamSource* reader = m_pStream ? m_pStream->GetStreamFile() : nullptr;
+    CKVXAChunkTable* table = reader && reader->GetFilePointer() == m_pFile ? reader->GetChunkTable() : nullptr;
+    if (table && table->TakeKept(m_qwDataPosition, m_qwSize, buffer)) return static_cast<int32_t>(m_qwSize);
     if (!m_pFile || !kvd::ReadAt(m_pFile, m_qwDataPosition, buffer, static_cast<std::size_t>(m_qwSize))) return 0;
     return static_cast<int32_t>(m_qwSize);
 }

@@ -17,20 +17,58 @@ CKVXAChunkTable::CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::v
 
 std::size_t CKVXAChunkTable::ReadHead(uint8_t* head)
 {
-    // Heads are read through a small window: the heads of chunks that follow a small chunk come with
-    // the same positioned read, and a head after a large chunk costs one read of the window, never a
-    // read of the chunk's data.
-    const uint64_t windowEnd = m_qwWindowPosition + m_Window.size();
-    if (m_qwNext < m_qwWindowPosition || m_qwNext + CKVXAChunk::kHeadSize > windowEnd) {
-        m_Window.resize(kWindowSize);
-        m_Window.resize(kvd::ReadUpTo(m_pFile, m_qwNext, m_Window.data(), kWindowSize));
-        m_qwWindowPosition = m_qwNext;
+    // Heads are read through a window: the heads of chunks that follow a small chunk come with the same
+    // positioned read, and a head after a large chunk costs one read of the window, never a read of the
+    // chunk's data.
+    Window* window = m_pWindow.get();
+    if (!window || m_qwNext < window->position || m_qwNext + CKVXAChunk::kHeadSize > window->position + window->size) {
+        // A window that holds kept data stays with it; the next one gets bytes of its own.
+        if (!window || window->kept > 0) m_pWindow = std::make_shared<Window>();
+        window = m_pWindow.get();
+        const std::size_t size = m_bKeep ? kKeepingWindowSize : kWindowSize;
+        if (window->capacity < size) {
+            window->bytes.reset(new uint8_t[size]);
+            window->capacity = size;
+        }
+        window->size = kvd::ReadUpTo(m_pFile, m_qwNext, window->bytes.get(), size);
+        window->position = m_qwNext;
     }
-    const uint64_t offset = m_qwNext - m_qwWindowPosition;
+    const uint64_t offset = m_qwNext - window->position;
     const std::size_t got =
-        offset < m_Window.size() ? std::min<std::size_t>(CKVXAChunk::kHeadSize, m_Window.size() - offset) : 0;
-    std::memcpy(head, m_Window.data() + offset, got);
+        offset < window->size ? std::min<std::size_t>(CKVXAChunk::kHeadSize, window->size - offset) : 0;
+    std::memcpy(head, window->bytes.get() + offset, got);
     return got;
+}
+
+void CKVXAChunkTable::KeepWindowData(bool keep)
+{
+    m_bKeep = keep;
+    if (keep) return;
+    m_Kept.clear();
+    if (m_pWindow) m_pWindow->kept = 0;
+    m_qwKeptBytes = 0;
+}
+
+void CKVXAChunkTable::Keep(uint64_t dataPosition, uint64_t size)
+{
+    Window* window = m_pWindow.get();
+    if (!m_bKeep || !window || size == 0 || dataPosition < window->position) return;
+    const uint64_t offset = dataPosition - window->position;
+    if (offset > window->size || size > window->size - offset) return;
+    if (window->kept == 0 && m_qwKeptBytes + window->capacity > kMaxKeptBytes) return;
+    if (!m_Kept.emplace(dataPosition, Kept{m_pWindow, size}).second) return;
+    if (window->kept++ == 0) m_qwKeptBytes += window->capacity;
+}
+
+bool CKVXAChunkTable::TakeKept(uint64_t dataPosition, uint64_t size, void* dst)
+{
+    const auto found = m_Kept.find(dataPosition);
+    if (found == m_Kept.end() || found->second.size != size || !dst) return false;
+    Window& window = *found->second.window;
+    std::memcpy(dst, window.bytes.get() + (dataPosition - window.position), static_cast<std::size_t>(size));
+    if (--window.kept == 0) m_qwKeptBytes -= window.capacity;
+    m_Kept.erase(found);
+    return true;
 }
 
 bool CKVXAChunkTable::ScanMore(std::size_t heads)
@@ -65,6 +103,7 @@ bool CKVXAChunkTable::ScanMore(std::size_t heads)
             if (!stream.entries.empty() && e.to < stream.entries.back().to) stream.toSorted = false;
             stream.largest = std::max(stream.largest, e.size);
             stream.entries.push_back(e);
+            Keep(e.dataPosition, e.size);
         }
         // The next head follows the payload; a position beyond what files can address ends the chain.
         if (!head.NextPosition(m_qwNext, m_qwNext)) {

@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct KVXAChunkEntry {
@@ -54,6 +56,16 @@ public:
     // Scans every remaining head.
     void ScanAll();
 
+    // While keeping, heads are read through larger windows, and the data of every chunk that lies whole in
+    // a window is kept with the table (windows of at most kMaxKeptBytes in all), so that the first read of
+    // such a chunk needs no read of the file: opening a file reads the small event and digital chunks
+    // between the large sample chunks with the heads around them. Ending it drops what is kept.
+    void KeepWindowData(bool keep);
+    // Copies the kept data of the chunk whose data starts at `dataPosition` (`size` bytes) to `dst` and
+    // drops it; false (nothing copied) when none is kept.
+    bool TakeKept(uint64_t dataPosition, uint64_t size, void* dst);
+    static constexpr uint64_t kMaxKeptBytes = 64ULL << 20;
+
 private:
     struct Stream {
         StreamKey key;
@@ -70,13 +82,30 @@ private:
 
     // Reads the head at m_qwNext into `head` (32 bytes); the number of bytes the file holds there.
     std::size_t ReadHead(uint8_t* head);
+    // Keeps the chunk data at `dataPosition` when it lies whole in the current window.
+    void Keep(uint64_t dataPosition, uint64_t size);
 
     static constexpr std::size_t kWindowSize = 1024;
+    static constexpr std::size_t kKeepingWindowSize = 8192;
+
+    struct Window {
+        std::unique_ptr<uint8_t[]> bytes;  // `size` file bytes from `position` on, in `capacity` bytes
+        std::size_t size = 0;
+        std::size_t capacity = 0;
+        uint64_t position = 0;
+        std::size_t kept = 0;  // chunks whose kept data lies in it
+    };
+    struct Kept {
+        std::shared_ptr<Window> window;
+        uint64_t size;
+    };
 
     FILE* m_pFile;
     uint64_t m_qwNext;
-    std::vector<uint8_t> m_Window;     // file bytes from m_qwWindowPosition on
-    uint64_t m_qwWindowPosition = 0;
+    std::shared_ptr<Window> m_pWindow;
+    bool m_bKeep = false;
+    std::unordered_map<uint64_t, Kept> m_Kept;  // by data position
+    uint64_t m_qwKeptBytes = 0;                 // bytes of the windows that hold kept data
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
 };

@@ -16,6 +16,7 @@
 #include "streams/KVXAEvent.h"
 #include "streams/KVXAEvtSpike.h"
 #include "streams/KVXAStreamSource.h"
+#include "streams/SampleCache.h"
 
 using kvd::ReadExact;
 
@@ -301,6 +302,14 @@ using kvd::ReadAt;
 // Samples per channel in a chunk of `size` data bytes with `k` channels.
 uint64_t SamplesIn(uint64_t size, uint64_t k) { return k ? (size / 2) / k : 0; }
 
+// A taker that copies the samples handed over into `buffer`.
+CKVXAStream::ChannelTaker CopyInto(int16_t* buffer)
+{
+    return [buffer](const int16_t* samples, uint64_t n, uint64_t at) {
+        std::memcpy(buffer + at, samples, static_cast<std::size_t>(n) * sizeof *buffer);
+    };
+}
+
 }  // namespace
 
 CKVXAChunkTable* CKVXAStream::ChunkTable(std::size_t& s)
@@ -472,7 +481,8 @@ const int16_t* CKVXAStream::LoadEntry(CKVXAChunkTable& table, std::size_t s, std
         m_ChunkData.resize(std::max<std::size_t>(words, static_cast<std::size_t>((largest + 1) / 2)) + 1);
     }
     m_lLoadedEntry = kNone;
-    if (!ReadAt(m_pStreamFile->GetFilePointer(), e.dataPosition, m_ChunkData.data(), static_cast<std::size_t>(e.size)))
+    if (!table.TakeKept(e.dataPosition, e.size, m_ChunkData.data()) &&
+        !ReadAt(m_pStreamFile->GetFilePointer(), e.dataPosition, m_ChunkData.data(), static_cast<std::size_t>(e.size)))
         return nullptr;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     for (std::size_t i = 0; i < words; ++i) {
@@ -530,21 +540,52 @@ int32_t CKVXAStream::GetRawDataOfChannel(int16_t* buffer, int32_t channel)
     CKVXAChunkTable* table = ChunkTable(s);
     if (!table) return 0;
     uint64_t total = 0;
+    const ChannelTaker copy = CopyInto(buffer);
     for (std::size_t e = 0; total < limit && table->Has(s, e); ++e) {
-        const int16_t* data = LoadEntry(*table, s, e);
-        if (!data) break;
         const uint64_t n = std::min(SamplesIn(table->At(s, e).size, k), limit - total);
-        const int16_t* src = data + channel;
-        int16_t* out = buffer + total;
-        for (uint64_t i = 0; i < n; ++i, src += k) out[i] = *src;
+        if (!TakeFromEntry(*table, s, e, k, channel, 0, n, total, copy)) break;
         total += n;
     }
     return static_cast<int32_t>(total);
 }
 
+bool CKVXAStream::TakeFromEntry(CKVXAChunkTable& table, std::size_t s, std::size_t entry, int32_t k, int32_t channel,
+                                uint64_t from, uint64_t n, uint64_t at, const ChannelTaker& take)
+{
+    if (n == 0) return true;
+    // A stream of one channel has no other channels to serve from its chunks.
+    CSampleCache* cache = k > 1 ? m_pStreamFile->GetSampleCache() : nullptr;
+    const uint64_t key = CSampleCache::Key(s, entry);
+    const uint32_t channels = static_cast<uint32_t>(k);
+    const uint32_t wanted = static_cast<uint32_t>(channel);
+    auto fromCache = [&](const int16_t* samples) { take(samples, n, at); };
+    if (cache && cache->Visit(key, wanted, from, n, fromCache)) return true;
+    const int16_t* data = LoadEntry(table, s, entry);
+    if (!data) return false;
+    const uint64_t samples = SamplesIn(table.At(s, entry).size, channels);
+    if (cache && cache->Wanted(key, channels, samples) && cache->Add(key, data, channels, samples) &&
+        cache->Visit(key, wanted, from, n, fromCache))
+        return true;
+    const int16_t* src = data + from * channels + wanted;
+    if (k == 1) {
+        take(src, n, at);
+        return true;
+    }
+    if (m_ChannelScratch.size() < n) m_ChannelScratch.resize(static_cast<std::size_t>(n));
+    for (uint64_t i = 0; i < n; ++i, src += k) m_ChannelScratch[i] = *src;
+    take(m_ChannelScratch.data(), n, at);
+    return true;
+}
+
 int32_t CKVXAStream::GetRawDataOfChannelStartCount(int16_t* buffer, int32_t channel, int64_t start, int32_t count)
 {
-    if (!buffer || start < 0 || count <= 0 || !HasRawData() || !HasContinuousData()) return 0;
+    if (!buffer || count <= 0) return 0;
+    return static_cast<int32_t>(TakeChannel(channel, start, count, CopyInto(buffer)));
+}
+
+int64_t CKVXAStream::TakeChannel(int32_t channel, int64_t start, int64_t count, const ChannelTaker& take)
+{
+    if (start < 0 || count <= 0 || !HasRawData() || !HasContinuousData()) return 0;
     const int32_t k = GetChannelCount();
     if (k <= 0 || channel < 0 || channel >= k) return 0;
     std::size_t s = 0;
@@ -553,23 +594,17 @@ int32_t CKVXAStream::GetRawDataOfChannelStartCount(int16_t* buffer, int32_t chan
     uint64_t sample = static_cast<uint64_t>(start);
     std::size_t e = table->FindSample(s, sample);
     if (e == kNone) return 0;
-    int32_t delivered = 0;
+    int64_t delivered = 0;
     while (delivered < count && table->Has(s, e)) {
         SetCurrent(*table, s, e);
         const KVXAChunkEntry& entry = table->At(s, e);
         const uint64_t inChunk = SamplesIn(entry.size, k);
         const uint64_t chunkStart = entry.samplesEnd - inChunk;
         if (sample >= chunkStart && sample < entry.samplesEnd) {
-            const int16_t* data = LoadEntry(*table, s, e);
-            if (!data) break;
             const uint64_t n = std::min<uint64_t>(entry.samplesEnd - sample, static_cast<uint64_t>(count - delivered));
-            const int16_t* src = data + (sample - chunkStart) * static_cast<uint64_t>(k) + channel;
-            int16_t* out = buffer + delivered;
-            if (k == 1)
-                std::memcpy(out, src, static_cast<std::size_t>(n) * sizeof *out);
-            else
-                for (uint64_t i = 0; i < n; ++i, src += k) out[i] = *src;
-            delivered += static_cast<int32_t>(n);
+            if (!TakeFromEntry(*table, s, e, k, channel, sample - chunkStart, n, static_cast<uint64_t>(delivered), take))
+                break;
+            delivered += static_cast<int64_t>(n);
             sample += n;
         }
         ++e;

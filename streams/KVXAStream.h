@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -108,6 +109,12 @@ public:
     virtual int32_t GetRawDataOfChannel(int16_t* buffer, int32_t channel);
     // `count` samples of one channel from sample index `start`; returns the samples delivered.
     virtual int32_t GetRawDataOfChannelStartCount(int16_t* buffer, int32_t channel, int64_t start, int32_t count);
+    // Receives samples of one channel: `n` samples that belong `at` samples after the first one asked for.
+    // The samples are valid during the call only.
+    using ChannelTaker = std::function<void(const int16_t* samples, uint64_t n, uint64_t at)>;
+    // Hands samples [start, start + count) of one channel of a continuous stream to `take`, chunk by chunk,
+    // in order; returns the number handed over (fewer where the stream ends or a chunk cannot be read).
+    int64_t TakeChannel(int32_t channel, int64_t start, int64_t count, const ChannelTaker& take);
     // Number of interleaved values in [from, to); 0 when it does not fit 31 bits.
     virtual int32_t GetRawDataBufferSize(const CKVXATimeStamp* from, const CKVXATimeStamp* to);
     // Samples per channel of the whole (continuous) recording.
@@ -186,6 +193,11 @@ private:
     bool StepCurrent(CKVXAChunkTable& table, std::size_t s);
     bool MoveToNs(uint64_t t);
     const int16_t* LoadEntry(CKVXAChunkTable& table, std::size_t s, std::size_t entry);
+    // Hands samples [from, from + n) of one channel of entry `entry` (of `k` channels) to take(.., n, at):
+    // from the file's sample cache when it holds the chunk, else from the chunk's data, which the cache
+    // then keeps when it wants it. False when the chunk cannot be read.
+    bool TakeFromEntry(CKVXAChunkTable& table, std::size_t s, std::size_t entry, int32_t k, int32_t channel,
+                       uint64_t from, uint64_t n, uint64_t at, const ChannelTaker& take);
     bool SweepSpan(int32_t sweep, uint64_t& start, uint64_t& end) const;
 
     std::unique_ptr<CKVXAChunk> m_pCurrentChunk;
@@ -193,5 +205,6 @@ private:
     std::vector<int16_t> m_ChunkData;
     std::size_t m_lLoadedEntry = static_cast<std::size_t>(-1);
     std::vector<int16_t> m_SweepScratch;
+    std::vector<int16_t> m_ChannelScratch;
     int32_t m_lStreamIndex = -1;
 };

@@ -7,6 +7,7 @@
 
 class CKVXAChunkTable;
 class CKVXAStream;
+class CSampleCache;
 class CKVXATimeStamp;
 class KVXHDR;
 
@@ -30,6 +31,8 @@ public:
     // (-1 when it is not one of the file's streams).
     virtual CKVXAChunkTable* GetChunkTable() = 0;
     virtual int32_t GetStreamIndex(const CKVXAStream* stream) const = 0;
+    // The cache of decoded samples of the file; null when there is none (the cache turned off).
+    virtual CSampleCache* GetSampleCache() { return nullptr; }
 
     // The recording's start time (value and start reference) and stop time.
     virtual CKVXATimeStamp* GetStartTime() = 0;
