@@ -563,7 +563,7 @@ bool CKVXAStream::TakeFromEntry(CKVXAChunkTable& table, std::size_t s, std::size
     const int16_t* data = LoadEntry(table, s, entry);
     if (!data) return false;
     const uint64_t samples = SamplesIn(table.At(s, entry).size, channels);
-    if (cache && cache->Wanted(key, channels, samples) && cache->Add(key, data, channels, samples) &&
+    if (cache && cache->Wanted(key, channels, samples, wanted) && cache->Add(key, data, channels, samples) &&
         cache->Visit(key, wanted, from, n, fromCache))
         return true;
     const int16_t* src = data + from * channels + wanted;

@@ -107,16 +107,18 @@ bool CSampleCache::Copy(uint64_t key, uint32_t channel, uint64_t first, uint64_t
                  [&](const int16_t* samples) { std::memcpy(out, samples, static_cast<std::size_t>(count) * sizeof *out); });
 }
 
-bool CSampleCache::Wanted(uint64_t key, uint32_t channels, uint64_t samples)
+bool CSampleCache::Wanted(uint64_t key, uint32_t channels, uint64_t samples, uint32_t channel)
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
     const uint64_t bytes = ChunkBytes(channels, samples);
     const auto [found, first] = m_Uses.try_emplace(key);
     Use& use = found->second;
     const uint64_t distance = m_qwTick - use.tick;
+    const bool sameChannel = use.channel == channel;
     Touch(use, bytes);
+    use.channel = channel;
     const uint64_t limit = m_Budget.Limit();
-    if (first || use.cached || channels == 0 || samples == 0 || bytes > limit) return false;
+    if (first || sameChannel || use.cached || channels == 0 || samples == 0 || bytes > limit) return false;
     const uint64_t used = m_Budget.Used();
     const uint64_t free = used < limit ? limit - used : 0;
     // With room to spare, a chunk used twice is worth keeping; without, only when least-recently-used

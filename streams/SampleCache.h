@@ -3,8 +3,8 @@
 //
 // The cache takes its bytes from a budget shared with the caches of the other open files and never holds
 // more than that budget grants; when it needs room it drops its least recently used chunks. A chunk is
-// added only when it is asked for a second time (one read of one channel costs no more than without a
-// cache), and, once the budget is full, only when it is asked for again before the chunks read since would
+// added only when it is asked for a second time, for another channel (one read of one channel costs no
+// more than without a cache), and, once the budget is full, only when it is asked for again before the chunks read since would
 // have pushed it out: a sweep over more data than the budget holds keeps what is cached instead of
 // replacing all of it with chunks that would be gone before their next use.
 //
@@ -48,8 +48,10 @@ public:
                const std::function<void(const int16_t*)>& take);
     // The same, copying the samples to `out`.
     bool Copy(uint64_t key, uint32_t channel, uint64_t first, uint64_t count, int16_t* out);
-    // For a chunk that Copy did not find: true when it should be decoded and added now. Counts as a use.
-    bool Wanted(uint64_t key, uint32_t channels, uint64_t samples);
+    // For a chunk that Visit did not find, read for `channel`: true when it should be decoded and added
+    // now. Counts as a use; only a use for another channel than the last one makes a chunk worth adding
+    // (reading one channel in pieces reads the chunks at the piece boundaries twice).
+    bool Wanted(uint64_t key, uint32_t channels, uint64_t samples, uint32_t channel);
     // Adds chunk `key` from `samples` x `channels` interleaved samples, making room by dropping the least
     // recently used chunks where the budget requires it; false (nothing added) when it cannot have the room.
     bool Add(uint64_t key, const int16_t* interleaved, uint32_t channels, uint64_t samples);
@@ -85,6 +87,7 @@ private:
     using ChunkList = std::list<Chunk>;  // most recently used first
     struct Use {
         uint64_t tick = 0;                   // m_qwTick after its last use
+        uint32_t channel = 0;                // the channel of its last use that missed
         ChunkList::iterator chunk;           // valid while cached
         bool cached = false;
     };
