@@ -95,16 +95,37 @@ void PrintSpike(const CKVXAInfoSpike& info)
                 p.GetStdDevFactor());
     std::printf("  pre-trigger %.3f ms, post-trigger %.3f ms, dead time %.3f ms\n", info.GetPreTrigger_us() / 1e3,
                 info.GetPostTrigger_us() / 1e3, info.GetDeadTime_us() / 1e3);
+    // One line per run of consecutive hardware IDs with the same settings.
+    std::string last;
+    int first = -1, previous = -1;
+    const auto flush = [&] {
+        if (first < 0) return;
+        if (first == previous)
+            std::printf("    hardware ID  %3d       %s\n", first, last.c_str());
+        else
+            std::printf("    hardware IDs %3d - %3d %s\n", first, previous, last.c_str());
+    };
     for (const auto& entry : p.GetChannels()) {
         const CMSpikeChInfo& c = entry.second;
-        std::printf("    hardware ID %3u  group %u  threshold %.1f uV  slope %d  delta %.1f uV  %g..%g  %d units",
-                    entry.first, c.GetChGroupID(), c.GetThresholdLevel() * 1e6, c.GetThresholdSlope(),
-                    c.GetSlopeDeltaV() * 1e6, c.GetSlopeMin(), c.GetSlopeMax(), c.GetSpikeUnitCount());
-        for (const auto& u : c.GetUnits())
-            std::printf(" [%u: %g ms, %g..%g uV]", u.first, u.second.GetWndTime() * 1e3, u.second.GetWndMin() * 1e6,
-                        u.second.GetWndMax() * 1e6);
-        std::printf("\n");
+        char text[160];
+        std::snprintf(text, sizeof text, "group %u  threshold %.2f uV  slope %d  delta %.2f uV  %g..%g  %d units",
+                      c.GetChGroupID(), c.GetThresholdLevel() * 1e6, c.GetThresholdSlope(), c.GetSlopeDeltaV() * 1e6,
+                      c.GetSlopeMin(), c.GetSlopeMax(), c.GetSpikeUnitCount());
+        std::string line = text;
+        for (const auto& u : c.GetUnits()) {
+            std::snprintf(text, sizeof text, " [%u: %g ms, %g..%g uV]", u.first, u.second.GetWndTime() * 1e3,
+                          u.second.GetWndMin() * 1e6, u.second.GetWndMax() * 1e6);
+            line += text;
+        }
+        const int hwid = entry.first;
+        if (line != last || hwid != previous + 1) {
+            flush();
+            first = hwid;
+            last = line;
+        }
+        previous = hwid;
     }
+    flush();
 }
 
 void PrintAverage(const CKVXAInfoAverage& a)

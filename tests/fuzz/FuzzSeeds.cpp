@@ -4,6 +4,7 @@
 
 #include "tests/support/EventRecords.h"
 #include "tests/support/RecordingBuilder.h"
+#include "tests/support/SettingsBlocks.h"
 
 int main(int argc, char** argv)
 {
@@ -48,6 +49,16 @@ int main(int argc, char** argv)
             if (version >= 3) kvdtest::AttachIndex(rec);
             rec.WriteTo(dir + "/seed" + std::to_string(n++) + ".kvd");
         }
+    }
+    // Every settings block kind, each block version of filter and spike blocks once.
+    for (uint16_t v = 0; v <= 8; ++v) {
+        kvdtest::RecordingDesc rec;
+        kvdtest::StreamDesc spikes = kvdtest::SpikeStream(2, v);
+        spikes.formatPrivate = v > 4 ? kvdtest::SpikeSettingsBlock(kvdtest::ThresholdDetector(2, -0.00004f, {1}), v)
+                                     : kvdtest::OldSpikeSettingsBlock(kvdtest::OldSpikeListDesc(), v, true);
+        rec.streams = {kvdtest::FilterStream(2, {}, v), spikes, kvdtest::ChannelToolStream(1),
+                       kvdtest::AverageStream(1)};
+        rec.WriteTo(dir + "/seed" + std::to_string(n++) + ".kvd");
     }
     return 0;
 }

@@ -1,4 +1,5 @@
-// libFuzzer target: the input is a recording; it is opened and read through every exported function.
+// libFuzzer target: the input is a recording; it is opened and read through every exported function, and
+// the information block of every stream is decoded.
 //   cmake -S . -B build-fuzz -DKVD_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ && cmake --build build-fuzz
 //   build-fuzz/tests/fuzz/kvd_fuzz -max_total_time=600 CORPUS_DIR
 // `kvd_fuzz_seeds CORPUS_DIR` writes a few small recordings of every stream kind to start from.
@@ -9,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "include/nsAPItypes.h"
+#include "reader/KVXAStreamFile.h"
+#include "settings/KVXAInfo.h"
+#include "streams/KVXAStream.h"
 #include "tests/api/ReadEverything.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -27,5 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         kvdtest::ReadEverything(h);
         ns_CloseFile(h);
     }
+    // The information block of every stream, which the interface reads only for trigger streams.
+    CKVXAStreamFile file;
+    if (file.OpenFile(path.c_str()) == OK)
+        for (int32_t i = 0; i < file.GetStreamCount(); ++i)
+            if (const CKVXAStream* stream = file.GetStream(i)) std::unique_ptr<CKVXAInfo> info(stream->GetInfo());
     return 0;
 }

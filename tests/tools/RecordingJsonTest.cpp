@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -109,6 +111,32 @@ TEST(RecordingJson, DamagedBlocksAreNullAndTheStimulatorIsDescribed)
     EXPECT_TRUE(doc["streams"][3]["info"].is_null());
     EXPECT_EQ(doc["stimulator"]["ChannelNumber"], 8);
     EXPECT_EQ(doc["stimulator"]["Stimuli"].size(), 3u);
+}
+
+// Damage anywhere in the header section (where the settings blocks are): the document of whatever still
+// opens is built and written, and every block is decoded or null, never read outside its bytes.
+TEST(RecordingJson, DamagedRecordingsStillGiveADocument)
+{
+    kvdtest::TempDir dir;
+    const std::vector<uint8_t> whole = EveryBlock().Encode();
+    const std::string path = dir.Path("d.kvd");
+    std::mt19937 random(20261208);
+    int opened = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::vector<uint8_t> bytes = whole;
+        for (int k = 0; k < 3; ++k) {
+            const std::size_t at = random() % bytes.size();
+            bytes[at] = (round % 2) ? static_cast<uint8_t>(random()) : 0xFF;
+        }
+        if (round % 5 == 0) bytes.resize(random() % bytes.size());
+        kvdtest::WriteFile(path, bytes);
+        CKVXAStreamFile file;
+        if (file.OpenFile(path.c_str()) != OK) continue;
+        ++opened;
+        const json doc = json::parse(kvdjson::Dump(kvdjson::RecordingJson(file)));
+        EXPECT_TRUE(doc["streams"].is_array());
+    }
+    EXPECT_GT(opened, 30);
 }
 
 // The standard output of `kvdinfo --json ARGS`, parsed; its exit status must be 0.
