@@ -7,6 +7,7 @@
 #include "streams/KVXAChunk.h"
 #include "streams/KVXAEvtBurstParameter.h"
 #include "streams/KVXAEvtEvoked.h"
+#include "streams/KVXAEvtParam.h"
 #include "streams/KVXAEvtRaw.h"
 #include "streams/KVXAEvtSpike.h"
 #include "streams/KVXAEvtSpikeParameter.h"
@@ -44,6 +45,7 @@ CKVXAEvent* CKVXAEvent::Create(KVXAStreamKind kind)
     case KVXAStreamKind::Trigger: return new CKVXAEvtTrigger();
     case KVXAStreamKind::Spikes: return new CKVXAEvtSpike();
     case KVXAStreamKind::Average: return new CKVXAEvtAverage();
+    case KVXAStreamKind::Params: return new CKVXAEvtParam();
     case KVXAStreamKind::SpkParam: return new CKVXAEvtSpikeParameter();
     case KVXAStreamKind::BstParam: return new CKVXAEvtBurstParameter();
     default: return nullptr;

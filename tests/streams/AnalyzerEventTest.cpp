@@ -12,6 +12,7 @@
 #include "streams/KVXAStream.h"
 #include "tests/support/EventRecords.h"
 #include "tests/support/RecordingBuilder.h"
+#include "tests/support/SettingsBlocks.h"
 
 namespace {
 
@@ -56,7 +57,9 @@ TEST_F(AnalyzerEventTest, AveragedSweepsOfEveryHeaderVersion)
         SCOPED_TRACE(h);
         const int32_t fixed = h >= 5 ? 18 : 16;
         const std::vector<AverageRecord> first = {Average(10, 2, 17, 5, long_), Average(20, 3, 9, 1, {-1, 2})};
-        std::unique_ptr<CKVXAEvent> cursor(Open(kvdtest::AverageStream(4, h),
+        kvdtest::StreamDesc stream = kvdtest::AverageStream(4);
+        stream.headerVersion = h;
+        std::unique_ptr<CKVXAEvent> cursor(Open(stream,
                                                 {kvdtest::EncodeRecords(first, h),
                                                  kvdtest::EncodeRecords(std::vector<AverageRecord>{
                                                      Average(1500, 1, 4, 2, {})}, h)}));
@@ -99,7 +102,9 @@ TEST_F(AnalyzerEventTest, ASampleCountBeyondTheChunkEndsThatChunk)
     kvd::StoreU32(huge.data() + 14, 0xFFFFFFFF);
     const std::vector<uint8_t> good =
         kvdtest::EncodeRecords(std::vector<AverageRecord>{Average(2010, 1, 1, 1, {5})}, 5);
-    std::unique_ptr<CKVXAEvent> cursor(Open(kvdtest::AverageStream(2, 5), {damaged, huge, good}));
+    kvdtest::StreamDesc stream = kvdtest::AverageStream(2);
+    stream.headerVersion = 5;
+    std::unique_ptr<CKVXAEvent> cursor(Open(stream, {damaged, huge, good}));
     ASSERT_TRUE(cursor);
     std::vector<uint64_t> ms;
     do ms.push_back((cursor->GetRawTimeStamp() - kStart) / 1000000);

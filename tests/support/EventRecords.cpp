@@ -126,11 +126,6 @@ StreamDesc SpikeStream(int n, uint16_t h, const std::string& bufferId, uint16_t 
     return EventStream("spikes", "Spikes 1", n, h, bufferId, id);
 }
 
-StreamDesc AverageStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
-{
-    return EventStream("average", "Average 1", n, h, bufferId, id);
-}
-
 StreamDesc SpikeParameterStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
 {
     return EventStream("spkparam", "Spike Analyzer 1", n, h, bufferId, id);

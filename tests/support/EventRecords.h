@@ -133,9 +133,8 @@ std::vector<uint8_t> OldSpikeSettingsBlock(const OldSpikeListDesc& list, uint16_
 
 // A stream of data type "spikes" with `n` channels (hardware IDs 0 ... n-1) and header version `h`.
 StreamDesc SpikeStream(int n, uint16_t h = 8, const std::string& bufferId = "spks0001", uint16_t id = 4);
-// Streams of the other event types with `n` channels (hardware IDs 0 ... n-1), header version `h` and no
+// Spike-parameter, burst-parameter and analyzer-parameter streams with `n` channels (hardware IDs 0 ... n-1), header version `h` and no
 // settings block (tests add one to formatPrivate).
-StreamDesc AverageStream(int n, uint16_t h = 5, const std::string& bufferId = "mean0001", uint16_t id = 5);
 StreamDesc SpikeParameterStream(int n, uint16_t h = 2, const std::string& bufferId = "sppa0001", uint16_t id = 6);
 StreamDesc BurstParameterStream(int n, uint16_t h = 2, const std::string& bufferId = "bspa0001", uint16_t id = 7);
 StreamDesc ParamsStream(int n, uint16_t h = 5, const std::string& bufferId = "para0001", uint16_t id = 8);
