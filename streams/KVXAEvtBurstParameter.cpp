@@ -2,24 +2,6 @@
 
 #include "io/ByteOrder.h"
 
-uint16_t CKVXAEvtBurstParameter::GetChannel() const
-{
-    const uint8_t* record = Record();
-    return record ? kvd::LoadU16(record + 8) : 0;
-}
-
-uint16_t CKVXAEvtBurstParameter::GetHWID() const
-{
-    const uint8_t* record = Record();
-    return record ? kvd::LoadU16(record + 10) : 0;
-}
-
-uint16_t CKVXAEvtBurstParameter::GetUnitId() const
-{
-    const uint8_t* record = Record();
-    return record ? kvd::LoadU16(record + 12) : 0;
-}
-
 uint64_t CKVXAEvtBurstParameter::GetTimestampOfBurst() const
 {
     const uint8_t* record = Record();

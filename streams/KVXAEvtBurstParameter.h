@@ -13,9 +13,9 @@
 
 #include <cstdint>
 
-#include "streams/KVXAEvent.h"
+#include "streams/KVXAEvtUnitRecord.h"
 
-class CKVXAEvtBurstParameter : public CKVXAEvent {
+class CKVXAEvtBurstParameter : public CKVXAEvtUnitRecord {
 public:
     // The value of a parameter number the records do not hold (see CKVXAEvtSpikeParameter::kNoValue).
     static constexpr float kNoValue = 3.40282347e38f;
@@ -24,18 +24,13 @@ public:
     CKVXAEvtBurstParameter() = default;
     CKVXAEvtBurstParameter& operator=(const CKVXAEvtBurstParameter& other)
     {
-        CKVXAEvent::operator=(other);
+        CKVXAEvtUnitRecord::operator=(other);
         return *this;
     }
 
-    bool Read() override { return ReadFirstRecord(); }
-    bool ReadNext() override { return ReadFollowingRecord(); }
     // Bytes after the record's first 14.
     int32_t GetSize() const override { return kRecordLength - 14; }
 
-    uint16_t GetChannel() const;
-    uint16_t GetHWID() const;
-    uint16_t GetUnitId() const;
     uint64_t GetTimestampOfBurst() const;
     // Parameter 0: the stored u64 as f32; 1: the stored f32; 2: the stored i32 as f32; kNoValue for any
     // other number.
@@ -43,8 +38,4 @@ public:
 
 protected:
     int32_t RecordLengthAt(int32_t offset) const override { return FixedRecordLengthAt(offset, kRecordLength); }
-
-private:
-    // The current record when it lies wholly inside the chunk.
-    const uint8_t* Record() const { return FixedRecordLengthAt(m_lOffset, kRecordLength) ? CurrentRecord() : nullptr; }
 };

@@ -8,24 +8,6 @@ int32_t CKVXAEvtSpikeParameter::GetSize() const
     return m_pStreamImp && m_pStreamImp->GetHeaderVersion() >= 2 ? 20 : 12;
 }
 
-uint16_t CKVXAEvtSpikeParameter::GetChannel() const
-{
-    const uint8_t* record = Record();
-    return record ? kvd::LoadU16(record + 8) : 0;
-}
-
-uint16_t CKVXAEvtSpikeParameter::GetHWID() const
-{
-    const uint8_t* record = Record();
-    return record ? kvd::LoadU16(record + 10) : 0;
-}
-
-uint16_t CKVXAEvtSpikeParameter::GetUnitId() const
-{
-    const uint8_t* record = Record();
-    return record ? kvd::LoadU16(record + 12) : 0;
-}
-
 float CKVXAEvtSpikeParameter::Parameter(uint32_t number) const
 {
     const uint8_t* record = Record();

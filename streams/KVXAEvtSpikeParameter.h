@@ -14,9 +14,9 @@
 
 #include <cstdint>
 
-#include "streams/KVXAEvent.h"
+#include "streams/KVXAEvtUnitRecord.h"
 
-class CKVXAEvtSpikeParameter : public CKVXAEvent {
+class CKVXAEvtSpikeParameter : public CKVXAEvtUnitRecord {
 public:
     // The value of a parameter that a record does not hold: the largest f32, which marks a parameter
     // without a value throughout the analyzer settings.
@@ -25,18 +25,13 @@ public:
     CKVXAEvtSpikeParameter() = default;
     CKVXAEvtSpikeParameter& operator=(const CKVXAEvtSpikeParameter& other)
     {
-        CKVXAEvent::operator=(other);
+        CKVXAEvtUnitRecord::operator=(other);
         return *this;
     }
 
-    bool Read() override { return ReadFirstRecord(); }
-    bool ReadNext() override { return ReadFollowingRecord(); }
     // Bytes after the record's first 14: 12 (H < 2) or 20.
     int32_t GetSize() const override;
 
-    uint16_t GetChannel() const;
-    uint16_t GetHWID() const;
-    uint16_t GetUnitId() const;
     // Parameter 0: the stored u64 as f32. 1: the stored f32. 2 (H >= 2): the spike's time since the
     // recording start in nanoseconds, the stored u64 less the start taken in 64-bit integers and rounded
     // to f32 once. kNoValue for any other number and for 2 when the record does not hold it.
@@ -44,8 +39,4 @@ public:
 
 protected:
     int32_t RecordLengthAt(int32_t offset) const override { return FixedRecordLengthAt(offset, 14 + GetSize()); }
-
-private:
-    // The current record when it lies wholly inside the chunk.
-    const uint8_t* Record() const { return RecordLengthAt(m_lOffset) ? CurrentRecord() : nullptr; }
 };
