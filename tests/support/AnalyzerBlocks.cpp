@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tests/support/ByteWriter.h"
+#include "tests/support/EventRecords.h"
 
 namespace kvdtest {
 
@@ -104,5 +105,43 @@ std::vector<uint8_t> UnitAnalyzerDesc::Encode(bool burst) const
 std::vector<uint8_t> SpikeAnalyzerBlock(const UnitAnalyzerDesc& settings) { return Tagged("PARAMSPP", settings.Encode(false)); }
 
 std::vector<uint8_t> BurstAnalyzerBlock(const UnitAnalyzerDesc& settings) { return Tagged("PARAMBSP", settings.Encode(true)); }
+
+RecordingDesc EveryEventKind()
+{
+    constexpr uint64_t kStart = kDefaultStart;
+    RecordingDesc rec;
+    const auto analyzer = RecordedParameters({0, 8});  // Min, Number
+    StreamDesc average = AverageStream(2, {}, "mean0001", 5);
+    average.headerVersion = 5;
+    StreamDesc params = ParamsStream(2, 5, "para0001", 6);
+    params.formatPrivate = analyzer.Encode(5);
+    UnitAnalyzerDesc unit;
+    unit.params = {{0.0f, 1.0f, 1, 1.0, -3, 3, "ISI"}};
+    StreamDesc spp = SpikeParameterStream(2, 2, "sppa0001", 7);
+    spp.formatPrivate = SpikeAnalyzerBlock(unit);
+    StreamDesc bsp = BurstParameterStream(2, 2, "bspa0001", 8);
+    bsp.formatPrivate = BurstAnalyzerBlock(unit);
+    rec.streams = {ElectrodeStream(2), TriggerStream("trig0001", 2),
+                   SpikeStream(2, 8, "spks0001", 3), average, params, spp, bsp};
+    rec.streams[0].channels[1].hwId = 7;
+
+    AddSampleChunks(rec, {0}, {{kStart, 3}}, 3);
+    const auto chunk = [&](const char* id, std::vector<uint8_t> data) {
+        rec.chunks.push_back({id, kStart, kStart + 1000000, std::move(data), {}});
+    };
+    chunk("trig0001", EncodeTriggers({{kStart + 100, 7, 1, 2, 3}, {kStart + 200, 8, 0, 0, 0}}, 6));
+    SpikeRecord spike;
+    spike.time = kStart + 300;
+    spike.channel = 1;
+    spike.samples = {1, 2};
+    chunk("spks0001", EncodeSpikes({spike}, 8));
+    chunk("mean0001", EncodeRecords(std::vector<AverageRecord>{{kStart + 400, 1, 7, 3, {5, 6, 7}, {}}}, 5));
+    chunk("para0001", ParamsRecord{kStart + 500, {{32768 + 4, 11}, {32768 - 4, 12}}}.Encode(analyzer));
+    chunk("sppa0001", EncodeRecords(
+                          std::vector<SpikeParameterRecord>{{kStart + 600, 1, 7, 2, 25, 4.5f, kStart + 650}}, 2));
+    chunk("bspa0001", EncodeRecords(
+                          std::vector<BurstParameterRecord>{{kStart + 700, 0, 0, 1, kStart + 10, 1, 6, 2.5f}}, 2));
+    return rec;
+}
 
 }  // namespace kvdtest

@@ -78,4 +78,9 @@ struct UnitAnalyzerDesc {
 std::vector<uint8_t> SpikeAnalyzerBlock(const UnitAnalyzerDesc& settings);
 std::vector<uint8_t> BurstAnalyzerBlock(const UnitAnalyzerDesc& settings);
 
+// A recording with one stream of every kind and a few records in each: electrode (2 channels, the second
+// with hardware ID 7, 3 frames at 25 kHz), trigger, spikes, average, params (Min and Number), spkparam and
+// bstparam, in that order.
+RecordingDesc EveryEventKind();
+
 }  // namespace kvdtest

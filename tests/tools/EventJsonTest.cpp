@@ -25,45 +25,6 @@ using nlohmann::json;
 
 constexpr uint64_t kStart = kvdtest::kDefaultStart;
 
-// One stream of every kind with a few records: electrode (2 channels, 3 frames at 25 kHz), trigger, spikes,
-// average, params, spkparam, bstparam.
-kvdtest::RecordingDesc EveryKind()
-{
-    kvdtest::RecordingDesc rec;
-    const auto analyzer = kvdtest::RecordedParameters({kParamMin, kParamNumber});
-    kvdtest::StreamDesc average = kvdtest::AverageStream(2, {}, "mean0001", 5);
-    average.headerVersion = 5;
-    kvdtest::StreamDesc params = kvdtest::ParamsStream(2, 5, "para0001", 6);
-    params.formatPrivate = analyzer.Encode(5);
-    kvdtest::UnitAnalyzerDesc unit;
-    unit.params = {{0.0f, 1.0f, 1, 1.0, -3, 3, "ISI"}};
-    kvdtest::StreamDesc spp = kvdtest::SpikeParameterStream(2, 2, "sppa0001", 7);
-    spp.formatPrivate = kvdtest::SpikeAnalyzerBlock(unit);
-    kvdtest::StreamDesc bsp = kvdtest::BurstParameterStream(2, 2, "bspa0001", 8);
-    bsp.formatPrivate = kvdtest::BurstAnalyzerBlock(unit);
-    rec.streams = {kvdtest::ElectrodeStream(2), kvdtest::TriggerStream("trig0001", 2),
-                   kvdtest::SpikeStream(2, 8, "spks0001", 3), average, params, spp, bsp};
-    rec.streams[0].channels[1].hwId = 7;
-
-    kvdtest::AddSampleChunks(rec, {0}, {{kStart, 3}}, 3);
-    const auto chunk = [&](const char* id, std::vector<uint8_t> data) {
-        rec.chunks.push_back({id, kStart, kStart + 1000000, std::move(data), {}});
-    };
-    chunk("trig0001", kvdtest::EncodeTriggers({{kStart + 100, 7, 1, 2, 3}, {kStart + 200, 8, 0, 0, 0}}, 6));
-    kvdtest::SpikeRecord spike;
-    spike.time = kStart + 300;
-    spike.channel = 1;
-    spike.samples = {1, 2};
-    chunk("spks0001", kvdtest::EncodeSpikes({spike}, 8));
-    chunk("mean0001", kvdtest::EncodeRecords(std::vector<kvdtest::AverageRecord>{{kStart + 400, 1, 7, 3, {5, 6, 7}, {}}}, 5));
-    chunk("para0001", kvdtest::ParamsRecord{kStart + 500, {{32768 + 4, 11}, {32768 - 4, 12}}}.Encode(analyzer));
-    chunk("sppa0001", kvdtest::EncodeRecords(
-                          std::vector<kvdtest::SpikeParameterRecord>{{kStart + 600, 1, 7, 2, 25, 4.5f, kStart + 650}}, 2));
-    chunk("bspa0001", kvdtest::EncodeRecords(
-                          std::vector<kvdtest::BurstParameterRecord>{{kStart + 700, 0, 0, 1, kStart + 10, 1, 6, 2.5f}}, 2));
-    return rec;
-}
-
 json Document(const std::string& path, const kvdjson::EventCounts& counts)
 {
     CKVXAStreamFile file;
@@ -74,7 +35,7 @@ json Document(const std::string& path, const kvdjson::EventCounts& counts)
 TEST(EventJson, ListsTheFirstRecordsOfEveryStreamKind)
 {
     kvdtest::TempDir dir;
-    const std::string path = EveryKind().WriteTo(dir.Path("every.kvd"));
+    const std::string path = kvdtest::EveryEventKind().WriteTo(dir.Path("every.kvd"));
     kvdjson::EventCounts counts;
     counts.frames = 2;
     const json doc = Document(path, counts);
@@ -135,7 +96,7 @@ std::pair<std::string, int> RunCommand(const std::string& command)
 TEST(EventJson, KvdinfoPrintsRecordsOfEveryStream)
 {
     kvdtest::TempDir dir;
-    const std::string path = EveryKind().WriteTo(dir.Path("every.kvd"));
+    const std::string path = kvdtest::EveryEventKind().WriteTo(dir.Path("every.kvd"));
     const auto text = RunCommand(std::string(KVDINFO_PATH) + " --reader --frames 1 " + path);
     ASSERT_EQ(text.second, 0);
     for (const char* line : {"2 channels:", "value 7  manual 1  trial 2  stimulus 3", "channel   1  hardware ID 7  3 windows",
@@ -147,7 +108,8 @@ TEST(EventJson, KvdinfoPrintsRecordsOfEveryStream)
 
     const auto none = RunCommand(std::string(KVDINFO_PATH) + " --json --events 0 " + path);
     ASSERT_EQ(none.second, 0);
-    for (const json& s : json::parse(none.first)["streams"]) EXPECT_TRUE(s["events"].empty());
+    const json doc = json::parse(none.first);
+    for (const json& s : doc["streams"]) EXPECT_TRUE(s["events"].empty());
     for (const char* bad : {" --json --events -1 ", " --reader --frames x ", " --events 3 "})
         EXPECT_EQ(RunCommand(std::string(KVDINFO_PATH) + bad + path).second, 2) << bad;
 }
