@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "reader/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "streams/KVXAEvent.h"
 
 class CKVXAEvtUnitRecord : public CKVXAEvent {

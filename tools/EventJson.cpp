@@ -2,7 +2,7 @@
 #include <memory>
 #include <vector>
 
-#include "reader/KVXATimeStamp.h"
+#include "streams/KVXATimeStamp.h"
 #include "settings/KVXAInfoParam.h"
 #include "streams/KVXAChannel.h"
 #include "streams/KVXAEvent.h"
