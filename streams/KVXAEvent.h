@@ -18,8 +18,8 @@ public:
     // With the deep-copy flag set, releases the data buffer and the chunk.
     virtual ~CKVXAEvent();
 
-    // A new, unpositioned cursor of the class that reads the records of streams of `kind`; null for the
-    // kinds that have none (yet). The one place that maps stream kinds to cursor classes.
+    // A new, unpositioned cursor of the class that reads the records of streams of `kind` (the frames of
+    // continuous streams); null for unknown kinds. The one place that maps stream kinds to cursor classes.
     static CKVXAEvent* Create(KVXAStreamKind kind);
 
     // Decodes the first record of the data (m_lOffsetNext must be 0); false for an empty chunk.
