@@ -87,6 +87,13 @@ uint64_t CKVXAChunk::FileSize() const
     return m_pFile ? kvd::FileSize(m_pFile) : 0;
 }
 
+bool CKVXAChunk::DataReadable() const
+{
+    if (m_qwSize > kMaxDataSize) return false;
+    if (m_pData) return true;
+    return m_pFile && GetEndPosition() >= m_qwDataPosition && FileSize() >= GetEndPosition();
+}
+
 int32_t CKVXAChunk::ReadData(int16_t* buffer)
 {
     const int32_t n = ReadData(static_cast<void*>(buffer));
@@ -145,9 +152,7 @@ CKVXAEvent* CKVXAChunk::GetFirstEvent(char* data)
         cursor->Set_pData(reinterpret_cast<uint8_t*>(data));
     } else {
         if (m_qwSize == 0) return nullptr;
-        // The data must lie inside the file before a buffer of its size is allocated.
-        if (!m_pData && (!m_pFile || GetEndPosition() < m_qwDataPosition || FileSize() < GetEndPosition()))
-            return nullptr;
+        if (!DataReadable()) return nullptr;
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(m_qwSize)]);
         if (!buffer || ReadData(static_cast<void*>(buffer.get())) != GetSize()) return nullptr;
         cursor->Set_pData(buffer.release());

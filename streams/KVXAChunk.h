@@ -99,6 +99,10 @@ public:
     // fails.
     int32_t WriteChunk(FILE* out, uint64_t shift);
 
+    // True when the chunk's data can be read whole: it is held by a clone, or it lies inside the file. Checked
+    // before a buffer of the data's size is allocated.
+    bool DataReadable() const;
+
     // File position of the first data byte; the chunk itself starts kHeadSize bytes earlier.
     uint64_t GetDataPosition() const { return m_qwDataPosition; }
     void SetDataPosition(uint64_t position) { m_qwDataPosition = position; }

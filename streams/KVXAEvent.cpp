@@ -5,7 +5,12 @@
 
 #include "io/ByteOrder.h"
 #include "streams/KVXAChunk.h"
+#include "streams/KVXAEvtBurstParameter.h"
+#include "streams/KVXAEvtEvoked.h"
+#include "streams/KVXAEvtParam.h"
+#include "streams/KVXAEvtRaw.h"
 #include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAEvtSpikeParameter.h"
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
 
@@ -33,8 +38,16 @@ CKVXAEvent::~CKVXAEvent() { Release(); }
 CKVXAEvent* CKVXAEvent::Create(KVXAStreamKind kind)
 {
     switch (kind) {
+    case KVXAStreamKind::Analog:
+    case KVXAStreamKind::Digital:
+    case KVXAStreamKind::Chat:
+    case KVXAStreamKind::Filter: return new CKVXAEvtRaw();
     case KVXAStreamKind::Trigger: return new CKVXAEvtTrigger();
     case KVXAStreamKind::Spikes: return new CKVXAEvtSpike();
+    case KVXAStreamKind::Average: return new CKVXAEvtAverage();
+    case KVXAStreamKind::Params: return new CKVXAEvtParam();
+    case KVXAStreamKind::SpkParam: return new CKVXAEvtSpikeParameter();
+    case KVXAStreamKind::BstParam: return new CKVXAEvtBurstParameter();
     default: return nullptr;
     }
 }

@@ -18,8 +18,8 @@ public:
     // With the deep-copy flag set, releases the data buffer and the chunk.
     virtual ~CKVXAEvent();
 
-    // A new, unpositioned cursor of the class that reads the records of streams of `kind`; null for the
-    // kinds that have none (yet). The one place that maps stream kinds to cursor classes.
+    // A new, unpositioned cursor of the class that reads the records of streams of `kind` (the frames of
+    // continuous streams); null for unknown kinds. The one place that maps stream kinds to cursor classes.
     static CKVXAEvent* Create(KVXAStreamKind kind);
 
     // Decodes the first record of the data (m_lOffsetNext must be 0); false for an empty chunk.
@@ -121,6 +121,17 @@ protected:
     }
     // Takes the fields of the record at m_lOffset.
     virtual void DecodeRecord() {}
+    // RecordLengthAt of records of one fixed length: `length`, or 0 when fewer bytes are left at `offset`.
+    int32_t FixedRecordLengthAt(int32_t offset, int32_t length) const
+    {
+        if (!m_pData || offset < 0 || length <= 0) return 0;
+        return static_cast<int64_t>(offset) + length <= m_lChunkSize ? length : 0;
+    }
+    // The current record, or null when the cursor is not on one.
+    const uint8_t* CurrentRecord() const
+    {
+        return m_pData && m_lOffset >= 0 && m_lOffset < m_lChunkSize ? m_pData + m_lOffset : nullptr;
+    }
     // Read() of a record cursor.
     bool ReadFirstRecord();
     // ReadNext() of a record cursor: the next record of the chunk, else the first record of a following

@@ -49,7 +49,7 @@ int32_t CKVXAEvtSpike::RecordLengthAt(int32_t offset) const
 
 void CKVXAEvtSpike::SetMemberPointers()
 {
-    m_pRecord = m_pData && m_lOffset >= 0 && m_lOffset < m_lChunkSize ? m_pData + m_lOffset : nullptr;
+    m_pRecord = CurrentRecord();
 }
 
 int32_t CKVXAEvtSpike::GetCount() const

@@ -21,10 +21,8 @@ int32_t CKVXAEvtTrigger::GetSize() const
 
 int32_t CKVXAEvtTrigger::RecordLengthAt(int32_t offset) const
 {
-    if (!m_pData || offset < 0) return 0;
-    const int32_t length = 8 + GetSize();
     // Trailing bytes too few for a whole record are not a record.
-    return static_cast<int64_t>(offset) + length <= m_lChunkSize ? length : 0;
+    return FixedRecordLengthAt(offset, 8 + GetSize());
 }
 
 void CKVXAEvtTrigger::ReadMem()

@@ -8,9 +8,12 @@
 #include "streams/KVXAChunk.h"
 #include "streams/KVXAChunkTable.h"
 #include "settings/KVXAInfoAverage.h"
+#include "settings/KVXAInfoBurstParameter.h"
 #include "settings/KVXAInfoChannelTool.h"
 #include "settings/KVXAInfoFilter.h"
+#include "settings/KVXAInfoParam.h"
 #include "settings/KVXAInfoSpike.h"
+#include "settings/KVXAInfoSpikeParameter.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "io/MSettingsReader.h"
 #include "streams/KVXAEvent.h"
@@ -875,9 +878,32 @@ std::unique_ptr<CKVXAInfo> ReadAverageInfo(const CKVXAStream&, CMSettingsReader&
     return info;
 }
 
+std::unique_ptr<CKVXAInfo> ReadSpikeParameterInfo(const CKVXAStream&, CMSettingsReader& in, uint16_t)
+{
+    auto info = std::make_unique<CKVXAInfoSpikeParameter>();
+    if (!info->ReadSpikeParameterFormatInfo(in)) return nullptr;
+    return info;
+}
+
+std::unique_ptr<CKVXAInfo> ReadBurstParameterInfo(const CKVXAStream&, CMSettingsReader& in, uint16_t)
+{
+    auto info = std::make_unique<CKVXAInfoBurstParameter>();
+    if (!info->ReadBurstParameterFormatInfo(in)) return nullptr;
+    return info;
+}
+
+std::unique_ptr<CKVXAInfo> ReadParamInfo(const CKVXAStream& stream, CMSettingsReader& in, uint16_t version)
+{
+    // The budget is the whole block; the parameter values convert with the stream's AD format.
+    auto info = std::make_unique<CKVXAInfoParam>();
+    if (!info->ReadAnalyzerFormatInfo(in, static_cast<uint32_t>(in.Remaining()), version, stream.GetADBits(),
+                                      stream.GetADZero(), stream.GetUnitsPerAD()))
+        return nullptr;
+    return info;
+}
+
 // Each data type with an information block: the tag that opens its settings bytes (null: none at this
-// level, the reader checks its own) and the reader of the rest. A null reader: the type's block is not
-// decoded yet.
+// level, the reader checks its own) and the reader of the rest.
 struct InfoKind {
     KVXAStreamKind kind;
     const char* tag;
@@ -889,12 +915,10 @@ const InfoKind kInfoKinds[] = {
     {KVXAStreamKind::Filter, "PARAMFLT", ReadFilterInfo},
     {KVXAStreamKind::Spikes, "PARAMSPK", ReadSpikeInfo},
     {KVXAStreamKind::Average, "PARAMEVP", ReadAverageInfo},
-    // Spike-analyzer settings (CKVXAInfoSpikeParameter): reader to come.
-    {KVXAStreamKind::SpkParam, "PARAMSPP", nullptr},
-    // Burst-analyzer settings (CKVXAInfoBurstParameter): reader to come.
-    {KVXAStreamKind::BstParam, "PARAMBSP", nullptr},
-    // Analyzer settings (CKVXAInfoParam): the reader is given the whole block and the stream's AD format.
-    {KVXAStreamKind::Params, nullptr, nullptr},
+    {KVXAStreamKind::SpkParam, "PARAMSPP", ReadSpikeParameterInfo},
+    {KVXAStreamKind::BstParam, "PARAMBSP", ReadBurstParameterInfo},
+    // The analyzer block of "params" streams checks its own tags.
+    {KVXAStreamKind::Params, nullptr, ReadParamInfo},
 };
 constexpr std::size_t kInfoTagLength = 8;
 

@@ -149,8 +149,8 @@ public:
 
     // ---- Information block ----
     // A new information block for the stream's kind, decoded from the format-private bytes and owned by
-    // the caller. Built today for trigger, chat, filter, spikes and average streams; null for the other
-    // kinds (analyzer blocks: reader to come), when the tag differs or the bytes cannot be decoded.
+    // the caller; null for "analog", "digital" and unknown kinds, when the tag differs or the bytes cannot
+    // be decoded.
     virtual CKVXAInfo* GetInfo() const;
     // Reads this stream's next chunk from the current position of `file`, skipping other streams' chunks.
     CKVXAChunk* ReadChunkFrom(FILE* file);

@@ -4,9 +4,12 @@
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXATimeStamp.h"
 #include "settings/KVXAInfoAverage.h"
+#include "settings/KVXAInfoBurstParameter.h"
 #include "settings/KVXAInfoChannelTool.h"
 #include "settings/KVXAInfoFilter.h"
+#include "settings/KVXAInfoParam.h"
 #include "settings/KVXAInfoSpike.h"
+#include "settings/KVXAInfoSpikeParameter.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "settings/MGrid9StimulatorProperty.h"
 #include "streams/KVXAChannel.h"
@@ -36,13 +39,13 @@ json Text(const char* text) { return Text(std::string(text ? text : "")); }
 
 std::string Dump(const json& document) { return document.dump(2); }
 
-json RecordingJson(CKVXAStreamFile& file)
+json RecordingJson(CKVXAStreamFile& file, const EventCounts& counts)
 {
     json doc = json::object();
     doc["file"] = FileJson(file);
     doc["streams"] = json::array();
     for (int32_t i = 0; i < file.GetStreamCount(); ++i)
-        if (CKVXAStream* stream = file.GetStream(i)) doc["streams"].push_back(StreamJson(*stream, i));
+        if (CKVXAStream* stream = file.GetStream(i)) doc["streams"].push_back(StreamJson(*stream, i, counts));
     const KVXHDR* hdr = file.GetKVXHDR();
     const bool stimulator = hdr && hdr->U8(KVXHDR::kStimulatorFlag) != 0 && file.GetStimulatorProperty();
     doc["stimulator"] = stimulator ? StimulatorJson(*file.GetStimulatorProperty()) : json();
@@ -92,7 +95,7 @@ json FileJson(CKVXAStreamFile& file)
     };
 }
 
-json StreamJson(CKVXAStream& stream, int32_t index)
+json StreamJson(CKVXAStream& stream, int32_t index, const EventCounts& counts)
 {
     json s = json::object();
     s["index"] = index;
@@ -105,6 +108,7 @@ json StreamJson(CKVXAStream& stream, int32_t index)
             s["channels"].push_back(ChannelJson(*channel));
     const std::unique_ptr<CKVXAInfo> info(stream.GetInfo());
     s["info"] = InfoJson(info.get());
+    s["events"] = EventsJson(stream, counts);
     return s;
 }
 
@@ -164,7 +168,9 @@ json InfoJson(const CKVXAInfo* info)
     if (const auto* b = dynamic_cast<const CKVXAInfoSpike*>(info)) return SpikeInfoJson(*b);
     if (const auto* b = dynamic_cast<const CKVXAInfoAverage*>(info)) return AverageInfoJson(*b);
     if (const auto* b = dynamic_cast<const CKVXAInfoChannelTool*>(info)) return ChannelToolInfoJson(*b);
-    // The analyzer blocks ("params", "spkparam", "bstparam") follow here.
+    if (const auto* b = dynamic_cast<const CKVXAInfoParam*>(info)) return ParamInfoJson(*b);
+    if (const auto* b = dynamic_cast<const CKVXAInfoSpikeParameter*>(info)) return SpikeParameterInfoJson(*b);
+    if (const auto* b = dynamic_cast<const CKVXAInfoBurstParameter*>(info)) return BurstParameterInfoJson(*b);
     return nullptr;
 }
 
@@ -275,6 +281,85 @@ json AverageInfoJson(const CKVXAInfoAverage& info)
 json ChannelToolInfoJson(const CKVXAInfoChannelTool& info)
 {
     return {{"InputBufferName", Text(info.InputBufferName())}, {"RefChannelName", Text(info.RefChannelName())}};
+}
+
+json ParamInfoJson(const CKVXAInfoParam& info)
+{
+    // Every parameter description, with its position in a decoded record (-1: not recorded).
+    json parameters = json::array();
+    for (int32_t i = 0; i < kAnalyzerParamCount; ++i) {
+        const AnalyzerParams& p = info.GetParams()[static_cast<std::size_t>(i)];
+        std::string unit;
+        CUnitType(p.m_iUnitType).GetUnitString(unit, p.m_iExponent);
+        parameters.push_back({{"Name", Text(p.m_strName.c_str())},
+                              {"Position", info.Position(i)},
+                              {"Selected", p.m_bSelected != 0},
+                              {"Width", info.GetAnalyzerProperty().GetWidth(i)},
+                              {"Factor", p.m_dFactor},
+                              {"Exponent", p.m_iExponent},
+                              {"UnitType", p.m_iUnitType},
+                              {"Unit", Text(unit)},
+                              {"Min", p.m_fMin},
+                              {"Max", p.m_fMax}});
+    }
+    return {
+        {"InputBufferName", Text(info.InputBufferName())},
+        {"MinPos", info.MinPos()},
+        {"MaxPos", info.MaxPos()},
+        {"TMinPos", info.TMinPos()},
+        {"TMaxPos", info.TMaxPos()},
+        {"HeightPos", info.HeightPos()},
+        {"WidthPos", info.WidthPos()},
+        {"AmplitudePos", info.AmplitudePos()},
+        {"AreaPos", info.AreaPos()},
+        {"NumberPos", info.NumberPos()},
+        {"RatePos", info.RatePos()},
+        {"SlopePos", info.SlopePos()},
+        {"NumTimeWindows", info.NumTimeWindows()},
+        {"TimeWindowTime1", info.TimeWindowTime1()},
+        {"TimeWindowTime2", info.TimeWindowTime2()},
+        {"TimeWindowChoice", info.TimeWindowChoice()},
+        {"TimeWindowStartTriggerID", info.TimeWindowStartTriggerID()},
+        {"TimeWindowStopTriggerID", info.TimeWindowStopTriggerID()},
+        {"ChannelSize", info.GetChannelSize()},
+        {"Parameters", parameters},
+    };
+}
+
+namespace {
+
+// The shape spike- and burst-analyzer blocks share.
+template <typename Info>
+json UnitAnalyzerJson(const Info& info)
+{
+    json parameters = json::array();
+    for (int32_t i = 0; i < info.ParameterCount(); ++i)
+        parameters.push_back({{"ParameterName", Text(info.ParameterName(i))},
+                              {"ParameterSelected", info.ParameterSelected(i)},
+                              {"ParameterFactor", info.ParameterFactor(i)},
+                              {"ParameterExponent", info.ParameterExponent(i)},
+                              {"ParameterUnit", Text(info.ParameterUnit(i))}});
+    json units = json::array();
+    for (int32_t i = 0; i < info.UnitCount(); ++i) units.push_back(info.UnitSelected(i));
+    return {
+        {"InputBufferName", Text(info.InputBufferName())},
+        {"ParameterCount", info.ParameterCount()},
+        {"Parameters", parameters},
+        {"UnitCount", info.UnitCount()},
+        {"UnitSelected", units},
+        {"UnitSortMethod", info.UnitSortMethod()},
+    };
+}
+
+}  // namespace
+
+json SpikeParameterInfoJson(const CKVXAInfoSpikeParameter& info) { return UnitAnalyzerJson(info); }
+
+json BurstParameterInfoJson(const CKVXAInfoBurstParameter& info)
+{
+    json block = UnitAnalyzerJson(info);
+    block["BurstSettings"] = info.BurstSettings();
+    return block;
 }
 
 json StimulatorJson(const CMGrid9StimulatorProperty& stim)

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/AnalyzerBlocks.h"
 #include "tests/support/EventRecords.h"
 #include "tests/support/LayoutChunkBuilder.h"
 #include "tests/support/RecordingBuilder.h"
@@ -133,6 +134,35 @@ kvdtest::RecordingDesc Describe(uint64_t samples, const Options& options)
         filter.unitsPerAD = kVoltsPerAD;
         filter.defaultSamplesPerSegment = kSamplesPerChunk;
         rec.streams.push_back(filter);
+    }
+    if (options.averageStream) {
+        kvdtest::EvokedSettingsDesc averager;
+        averager.maxTimeWindowCount = 0xFFFF;
+        averager.triggerName = "Trigger 1";
+        averager.triggerBufferId = "trig0001";
+        averager.triggerId = 3;
+        averager.time1 = 0.0f;
+        averager.time2 = static_cast<float>(kAverageWindow * 1000 / kSampleRate);  // ms
+        kvdtest::StreamDesc average = kvdtest::AverageStream(kElectrodes, averager, "mean0001", 6);
+        average.headerVersion = kAverageHeaderVersion;
+        average.channels = electrodes.channels;
+        average.adZero = kADZero;
+        average.unitsPerAD = kVoltsPerAD;
+        rec.streams.push_back(average);
+    }
+    if (options.spikeParameterStream) {
+        kvdtest::UnitAnalyzerDesc analyzer;
+        analyzer.params = {{0.0f, 2000.0f, 1, 1.0, -3, 3, "ISI"},
+                           {0.0f, 10.0f, 1, 1.0, 0, 5, "Rate"},
+                           {-1.0f, 4.0f, 1, 1.0, 0, 8, "Timestamp"}};
+        analyzer.unitSelected = {1, 0, 0, 0};
+        analyzer.inputBufferName = "spks0001";
+        analyzer.sortMethod = 0;
+        kvdtest::StreamDesc parameters =
+            kvdtest::SpikeParameterStream(kElectrodes, kSpikeParameterHeaderVersion, "sppa0001", 7);
+        parameters.channels = electrodes.channels;
+        parameters.formatPrivate = kvdtest::SpikeAnalyzerBlock(analyzer);
+        rec.streams.push_back(parameters);
     }
     return rec;
 }
@@ -263,6 +293,56 @@ std::vector<kvdtest::SpikeRecord> DetectedSpikes(uint64_t first, uint64_t end, u
     return records;
 }
 
+// The averaged sweeps of the stimuli whose window ends in samples [first, end): every electrode's running
+// average over the stimuli so far. `sums` and `count` carry the sums of the sweeps already averaged.
+std::vector<kvdtest::AverageRecord> AveragedSweeps(uint64_t first, uint64_t end, std::vector<int64_t>& sums,
+                                                   uint16_t& count)
+{
+    std::vector<kvdtest::AverageRecord> records;
+    sums.resize(kElectrodes * kAverageWindow, 0);
+    const uint64_t firstStimulus = first >= kAverageWindow ? (first - kAverageWindow + kStimulusPeriod) / kStimulusPeriod : 0;
+    for (uint64_t s = firstStimulus * kStimulusPeriod; s + kAverageWindow < end; s += kStimulusPeriod) {
+        if (s + kAverageWindow < first) continue;
+        ++count;
+        for (int c = 0; c < kElectrodes; ++c) {
+            kvdtest::AverageRecord r;
+            r.time = StartTime() + (s + kAverageWindow) * kNsPerSample;
+            r.channel = static_cast<uint16_t>(c);
+            r.hwId = static_cast<uint16_t>(c);
+            r.timeWindowCount = count;
+            for (uint64_t j = 0; j < kAverageWindow; ++j) {
+                int64_t& sum = sums[static_cast<std::size_t>(c) * kAverageWindow + j];
+                sum += ElectrodeSample(c, s + j);
+                r.samples.push_back(static_cast<int16_t>(static_cast<uint16_t>(sum / count)));
+            }
+            records.push_back(std::move(r));
+        }
+    }
+    return records;
+}
+
+// The spike analyzer's records of `spikes`; `last` holds every channel's previous spike time (0: none).
+std::vector<kvdtest::SpikeParameterRecord> SpikeParameters(const std::vector<kvdtest::SpikeRecord>& spikes,
+                                                           std::vector<uint64_t>& last)
+{
+    last.resize(kElectrodes, 0);
+    std::vector<kvdtest::SpikeParameterRecord> records;
+    for (const kvdtest::SpikeRecord& spike : spikes) {
+        uint64_t& previous = last[spike.channel];
+        kvdtest::SpikeParameterRecord r;
+        r.time = spike.time;
+        r.channel = spike.channel;
+        r.hwId = spike.hwId;
+        r.unitId = spike.unitId;
+        r.isi = previous ? spike.time - previous : 0;
+        r.rate = r.isi ? static_cast<float>(1e9 / static_cast<double>(r.isi)) : 0.0f;
+        r.timestamp = spike.time;
+        previous = spike.time;
+        records.push_back(r);
+    }
+    return records;
+}
+
 }  // namespace
 
 void WriteSampleRecording(const std::string& path, const Options& options)
@@ -294,6 +374,13 @@ void WriteSampleRecording(const std::string& path, const Options& options)
     kvdtest::ChunkDesc trigger;
     kvdtest::ChunkDesc spikes;
     kvdtest::ChunkDesc filtered;
+    kvdtest::ChunkDesc averaged;
+    kvdtest::ChunkDesc spikeParameters;
+    std::vector<int64_t> averageSums;
+    uint16_t averageCount = 0;
+    std::vector<uint64_t> lastSpike;
+    averaged.id = "mean0001";
+    spikeParameters.id = "sppa0001";
     electrode.id = "elec0001";
     filtered.id = "filt0001";
     digital.id = "digi0001";
@@ -324,7 +411,8 @@ void WriteSampleRecording(const std::string& path, const Options& options)
         trigger.from = spikes.from = electrode.from;
         trigger.to = spikes.to = electrode.to;
         trigger.data = kvdtest::EncodeTriggers(StimulusTriggers(first, first + n), kTriggerHeaderVersion);
-        spikes.data = kvdtest::EncodeSpikes(DetectedSpikes(first, first + n, samples), kSpikeHeaderVersion);
+        const std::vector<kvdtest::SpikeRecord> detected = DetectedSpikes(first, first + n, samples);
+        spikes.data = kvdtest::EncodeSpikes(detected, kSpikeHeaderVersion);
         note(trigger);
         Append(f.get(), trigger.Encode());
         note(spikes);
@@ -342,6 +430,22 @@ void WriteSampleRecording(const std::string& path, const Options& options)
                 }
             note(filtered);
             Append(f.get(), filtered.Encode());
+        }
+        for (kvdtest::ChunkDesc* c : {&averaged, &spikeParameters}) {
+            c->from = electrode.from;
+            c->to = electrode.to;
+        }
+        if (options.averageStream) {
+            averaged.data = kvdtest::EncodeRecords(AveragedSweeps(first, first + n, averageSums, averageCount),
+                                                   kAverageHeaderVersion);
+            note(averaged);
+            Append(f.get(), averaged.Encode());
+        }
+        if (options.spikeParameterStream) {
+            spikeParameters.data =
+                kvdtest::EncodeRecords(SpikeParameters(detected, lastSpike), kSpikeParameterHeaderVersion);
+            note(spikeParameters);
+            Append(f.get(), spikeParameters.Encode());
         }
     }
     if (samples > 0) index.sweeps.emplace_back(StartTime(), StartTime() + samples * kNsPerSample);

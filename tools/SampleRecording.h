@@ -35,7 +35,19 @@ struct Options {
     // The settings of the spike detector in the spike stream: a threshold detector of kSpikeThreshold steps
     // on the electrodes (on the filter stream when there is one), with the sample's cut-out window.
     bool detectorSettings = false;
+    // An averaged-sweep stream ("mean0001"): after every stimulus, per electrode the running average of
+    // the kAverageWindow samples that follow each stimulus so far.
+    bool averageStream = false;
+    // A spike-parameter stream ("sppa0001"): per detected spike its interval since the channel's previous
+    // spike (ns; 0 for the first), the rate that interval gives (Hz) and its time stamp.
+    bool spikeParameterStream = false;
 };
+
+// Samples of an averaged sweep, from the stimulus on; an averaged sweep's record lies at the time of the
+// sample after its window.
+constexpr uint64_t kAverageWindow = 250;
+constexpr uint16_t kAverageHeaderVersion = 5;
+constexpr uint16_t kSpikeParameterHeaderVersion = 2;
 
 // Raw 16-bit word of electrode channel `channel` (0 ... 59) at sample `index`.
 uint16_t ElectrodeSample(int channel, uint64_t index);

@@ -2,11 +2,17 @@
 //   kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]   as a Neuroshare host: loads the shared object by name
 //                                                      and prints the library, the file and every entity;
 //                                                      --entity N adds that entity's first items
-//   kvdinfo --reader [--layout] [FILE.kvd]            with the reader: header, streams, channels, event
-//                                                      records and stimulator settings; --layout adds the
-//                                                      electrode layout, one line per hardware channel
+//   kvdinfo --reader [--layout] [FILE.kvd]            with the reader: header, streams, channels, settings,
+//                                                      the first records of every event stream and the
+//                                                      stimulator settings; --layout adds the electrode
+//                                                      layout, one line per hardware channel
 //   kvdinfo --json [FILE.kvd]                         the reader's view as one JSON document (README)
+//   --events N (with --reader or --json)               the first N records of every event stream (default 5
+//                                                      in text, 10 in JSON)
+//   --frames N (with --reader or --json)               the first N sample frames of continuous streams
+//                                                      (default none)
 // Without a file it writes the built-in sample recording to a temporary folder and describes that.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,17 +21,26 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "layout/KVLayout.h"
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfoAverage.h"
+#include "settings/KVXAInfoBurstParameter.h"
 #include "settings/KVXAInfoChannelTool.h"
 #include "settings/KVXAInfoFilter.h"
+#include "settings/KVXAInfoParam.h"
 #include "settings/KVXAInfoSpike.h"
+#include "settings/KVXAInfoSpikeParameter.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "settings/MGrid9StimulatorProperty.h"
 #include "streams/KVXAEvent.h"
+#include "streams/KVXAEvtBurstParameter.h"
+#include "streams/KVXAEvtEvoked.h"
+#include "streams/KVXAEvtParam.h"
+#include "streams/KVXAEvtRaw.h"
 #include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAEvtSpikeParameter.h"
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
 #include "tools/NeuroshareHost.h"
@@ -140,6 +155,55 @@ void PrintChannelTool(const CKVXAInfoChannelTool& t)
                 t.RefChannelName().c_str());
 }
 
+// The unit of an analyzer parameter with its decimal prefix ("ms", "Hz", "uV").
+std::string UnitOf(const AnalyzerParams& p)
+{
+    std::string unit;
+    CUnitType(p.m_iUnitType).GetUnitString(unit, p.m_iExponent);
+    // The micro sign is stored as the ISO 8859-1 byte.
+    for (char& c : unit)
+        if (c == '\xB5') c = 'u';
+    return unit;
+}
+
+// A parameter value, stored in its unit's basic power of ten, in the parameter's own unit (UnitOf).
+double Shown(const AnalyzerParams& p, float value)
+{
+    return value * p.m_dFactor / std::pow(10.0, p.m_iExponent - CUnitType(p.m_iUnitType).GetBasicExponent());
+}
+
+void PrintParam(const CKVXAInfoParam& info)
+{
+    std::printf("  analyzer: input %s, %d time windows, window choice %d from %g to %g, triggers %u and %u,"
+                " %u bytes a channel\n",
+                info.InputBufferName(), info.NumTimeWindows(), info.TimeWindowChoice(), info.TimeWindowTime1(),
+                info.TimeWindowTime2(), info.TimeWindowStartTriggerID(), info.TimeWindowStopTriggerID(),
+                info.GetChannelSize());
+    for (int32_t i = 0; i < kAnalyzerParamCount; ++i) {
+        const AnalyzerParams& p = info.GetParams()[static_cast<std::size_t>(i)];
+        if (info.Position(i) < 0) continue;
+        std::printf("    %-14s at %2d, %d bytes, in %s (factor %g), display %g..%g\n", p.m_strName.c_str(),
+                    info.Position(i), info.GetAnalyzerProperty().GetWidth(i), UnitOf(p).c_str(), p.m_dFactor,
+                    p.m_fMin, p.m_fMax);
+    }
+}
+
+template <typename Info>
+void PrintUnitAnalyzer(const char* what, const Info& info)
+{
+    std::printf("  %s analyzer: input %s, unit sort method %d, units", what, info.InputBufferName(),
+                info.UnitSortMethod());
+    for (int32_t u = 0; u < info.UnitCount(); ++u)
+        if (info.UnitSelected(u)) std::printf(" %d", u);
+    std::printf("\n");
+    for (int32_t i = 0; i < info.ParameterCount(); ++i) {
+        const AnalyzerParams& p = info.GetProperty().Params()[static_cast<std::size_t>(i)];
+        std::printf("    %-16s %s, in %s (factor %g)\n", info.ParameterName(i),
+                    info.ParameterSelected(i) ? "selected" : "not selected", UnitOf(p).c_str(),
+                    info.ParameterFactor(i));
+    }
+}
+
 // The stream's information block, for the types that have one.
 void PrintInfo(const CKVXAStream& stream)
 {
@@ -151,43 +215,136 @@ void PrintInfo(const CKVXAStream& stream)
     else if (const auto* b = dynamic_cast<const CKVXAInfoSpike*>(info.get())) PrintSpike(*b);
     else if (const auto* b = dynamic_cast<const CKVXAInfoAverage*>(info.get())) PrintAverage(*b);
     else if (const auto* b = dynamic_cast<const CKVXAInfoChannelTool*>(info.get())) PrintChannelTool(*b);
-    // The analyzer blocks ("params", "spkparam", "bstparam") follow here.
+    else if (const auto* b = dynamic_cast<const CKVXAInfoParam*>(info.get())) PrintParam(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoSpikeParameter*>(info.get())) PrintUnitAnalyzer("spike", *b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoBurstParameter*>(info.get())) PrintUnitAnalyzer("burst", *b);
     else if (!info) std::printf("  settings: none readable\n");
 }
 
-// Records of an event stream ("trigger" or "spikes"): their number and the first few.
-void PrintEvents(CKVXAStream& stream)
+// ---- Records, one printer per cursor class ----
+
+// At most the first kShownSamples of `n` sample words, less the AD zero, then "..." for the rest.
+template <typename Word>
+void PrintSamples(const CKVXAStream& stream, int32_t n, Word word)
 {
-    constexpr int kShown = 5;
-    const bool spikes = stream.GetKind() == KVXAStreamKind::Spikes;
-    if (!spikes && stream.GetKind() != KVXAStreamKind::Trigger) return;
-    std::unique_ptr<CKVXAEvent> cursor(stream.GetFirstEvent());
-    long count = 0;
-    if (cursor) {
-        do {
-            if (count < kShown) {
-                const double t = cursor->GetSecondFromStart() + cursor->GetMillisecondFromStart() / 1e3 +
-                                 cursor->GetMicrosecondFromStart() / 1e6 + cursor->GetNanosecondFromStart() / 1e9;
-                if (spikes) {
-                    const auto& spike = static_cast<const CKVXAEvtSpike&>(*cursor);
-                    std::printf("    %12.6f s  channel %3u  unit %u  %d samples:", t, spike.GetChannel(),
-                                spike.GetUnitID(), spike.GetCount());
-                    for (int32_t i = 0; i < spike.GetCount() && i < 8; ++i)
-                        std::printf(" %d", static_cast<int>(spike.GetADData(i)) - stream.GetADZero());
-                    std::printf("%s\n", spike.GetCount() > 8 ? " ..." : "");
-                } else {
-                    const auto& trig = static_cast<const CKVXAEvtTrigger&>(*cursor);
-                    std::printf("    %12.6f s  value %u  manual %d  trial %d  stimulus %d\n", t, trig.GetADData(),
-                                trig.GetManualTriggerCount(), trig.GetTrialNumber(), trig.GetStimulusNumber());
-                }
-            }
-            ++count;
-        } while (cursor->Next());
-    }
-    std::printf("  %ld records%s\n", count, count > kShown ? " (the first shown above)" : "");
+    constexpr int32_t kShownSamples = 8;
+    for (int32_t i = 0; i < n && i < kShownSamples; ++i)
+        std::printf(" %d", static_cast<int>(static_cast<uint16_t>(word(i))) - stream.GetADZero());
+    std::printf("%s\n", n > kShownSamples ? " ..." : "");
 }
 
-void PrintRecording(CKVXAStreamFile& file)
+void PrintFrame(const CKVXAEvtRaw& frame, const CKVXAStream& stream)
+{
+    std::printf("  %d channels:", frame.GetSize() / 2);
+    PrintSamples(stream, frame.GetSize() / 2, [&](int32_t i) { return frame.GetADData(static_cast<int16_t>(i)); });
+}
+
+void PrintTriggerEvent(const CKVXAEvtTrigger& trig)
+{
+    std::printf("  value %u  manual %d  trial %d  stimulus %d\n", trig.GetADData(), trig.GetManualTriggerCount(),
+                trig.GetTrialNumber(), trig.GetStimulusNumber());
+}
+
+void PrintSpikeEvent(const CKVXAEvtSpike& spike, const CKVXAStream& stream)
+{
+    std::printf("  channel %3u  unit %u  %d samples:", spike.GetChannel(), spike.GetUnitID(), spike.GetCount());
+    PrintSamples(stream, spike.GetCount(), [&](int32_t i) { return spike.GetADData(i); });
+}
+
+void PrintAverageEvent(const CKVXAEvtAverage& avg, const CKVXAStream& stream)
+{
+    std::printf("  channel %3u  hardware ID %u  %u windows  %d samples:", avg.GetChannel(), avg.GetHWID(),
+                avg.GetTimeWindowCount(), avg.GetCount());
+    PrintSamples(stream, avg.GetCount(), [&](int32_t i) { return avg.GetADData(i); });
+}
+
+// The three parameters of a spike- or burst-parameter record, with the names and units of the stream's block.
+template <typename Info, typename Record>
+void PrintParameters(const Info* info, const Record& record)
+{
+    for (uint32_t i = 0; i < 3; ++i) {
+        if (!info) {
+            std::printf("  parameter %u %g", i, record.Parameter(i));
+            continue;
+        }
+        const AnalyzerParams& p = info->GetProperty().Params()[i];
+        std::printf("  %s %g %s", p.m_strName.c_str(), Shown(p, record.Parameter(i)), UnitOf(p).c_str());
+    }
+    std::printf("\n");
+}
+
+void PrintSpikeParameterEvent(const CKVXAEvtSpikeParameter& spp, const CKVXAInfoSpikeParameter* info)
+{
+    std::printf("  channel %3u  unit %u ", spp.GetChannel(), spp.GetUnitId());
+    PrintParameters(info, spp);
+}
+
+void PrintBurstParameterEvent(const CKVXAEvtBurstParameter& bsp, const CKVXAInfoBurstParameter* info)
+{
+    std::printf("  channel %3u  unit %u  burst at %llu ns ", bsp.GetChannel(), bsp.GetUnitId(),
+                static_cast<unsigned long long>(bsp.GetTimestampOfBurst()));
+    PrintParameters(info, bsp);
+}
+
+void PrintParamEvent(const CKVXAEvtParam& param, const CKVXAStream& stream)
+{
+    // The values of the first channels, each with its name and unit.
+    constexpr int32_t kShownChannels = 4;
+    const CKVXAInfoParam* info = param.GetInfo();
+    std::printf("\n");
+    for (int32_t c = 0; c < stream.GetChannelCount() && c < kShownChannels; ++c) {
+        std::vector<float> values;
+        param.GetCArray(static_cast<int16_t>(c), values);
+        std::printf("      channel %d:", c);
+        for (int32_t i = 0, k = 0; info && i < kAnalyzerParamCount; ++i) {
+            if (!info->GetParams()[static_cast<std::size_t>(i)].m_bSelected || k >= static_cast<int32_t>(values.size()))
+                continue;
+            const AnalyzerParams& p = info->GetParams()[static_cast<std::size_t>(i)];
+            std::printf("  %s %g %s", p.m_strName.c_str(), Shown(p, values[static_cast<std::size_t>(k++)]),
+                        UnitOf(p).c_str());
+        }
+        std::printf("\n");
+    }
+    if (stream.GetChannelCount() > kShownChannels)
+        std::printf("      ... %d channels in all\n", stream.GetChannelCount());
+}
+
+// The first records of an event stream with their number, or the first `frames` frames of a continuous
+// stream.
+void PrintEvents(CKVXAStream& stream, int32_t shown, int32_t frames)
+{
+    const bool raw = stream.HasRawData();
+    if (raw) shown = frames;
+    if (shown <= 0 && raw) return;
+    std::unique_ptr<CKVXAInfo> info(stream.GetInfo());
+    std::unique_ptr<CKVXAEvent> cursor(stream.GetFirstEvent());
+    long count = 0;
+    for (; cursor; ++count) {
+        if (count < shown) {
+            const double t = cursor->GetSecondFromStart() + cursor->GetMillisecondFromStart() / 1e3 +
+                             cursor->GetMicrosecondFromStart() / 1e6 + cursor->GetNanosecondFromStart() / 1e9;
+            std::printf("    %12.6f s", t);
+            const CKVXAEvent* e = cursor.get();
+            if (const auto* r = dynamic_cast<const CKVXAEvtRaw*>(e)) PrintFrame(*r, stream);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtTrigger*>(e)) PrintTriggerEvent(*r);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtSpike*>(e)) PrintSpikeEvent(*r, stream);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtAverage*>(e)) PrintAverageEvent(*r, stream);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtParam*>(e)) PrintParamEvent(*r, stream);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtSpikeParameter*>(e))
+                PrintSpikeParameterEvent(*r, dynamic_cast<const CKVXAInfoSpikeParameter*>(info.get()));
+            else if (const auto* r = dynamic_cast<const CKVXAEvtBurstParameter*>(e))
+                PrintBurstParameterEvent(*r, dynamic_cast<const CKVXAInfoBurstParameter*>(info.get()));
+            else std::printf("\n");
+        } else if (raw) {
+            // Frames are not counted: that would read the whole stream.
+            return;
+        }
+        if (!cursor->Next()) cursor.reset();
+    }
+    if (!raw) std::printf("  %ld records%s\n", count, count > shown && shown > 0 ? " (the first shown above)" : "");
+}
+
+void PrintRecording(CKVXAStreamFile& file, int32_t shown, int32_t frames)
 {
     const uint32_t sw1 = file.GetSoftwareVersionMajor(), sw2 = file.GetSoftwareVersionMinor();
     std::printf("header version   %d\n", file.GetHeaderVersion());
@@ -224,7 +381,7 @@ void PrintRecording(CKVXAStreamFile& file)
             if (ch) std::printf("    channel ID %3d  hardware ID %3d  %s\n", ch->GetID(), ch->GetHWID(), ch->GetName());
         }
         PrintInfo(*s);
-        if (CKVXAStream* events = file.GetStream(i)) PrintEvents(*events);
+        if (CKVXAStream* events = file.GetStream(i)) PrintEvents(*events, shown, frames);
     }
 }
 
@@ -264,7 +421,7 @@ void PrintStimulator(const CMGrid9StimulatorProperty& stim)
 }
 
 // The reader's view of the recording; the exit status.
-int DescribeWithReader(const std::string& path, bool showLayout)
+int DescribeWithReader(const std::string& path, bool showLayout, int32_t shown, int32_t frames)
 {
     CKVXAStreamFile file;
     const int result = file.OpenFile(path.c_str());
@@ -273,7 +430,7 @@ int DescribeWithReader(const std::string& path, bool showLayout)
         std::printf("open failed      %d: %s\n", result, OpenResultText(result));
         return 1;
     }
-    PrintRecording(file);
+    PrintRecording(file, shown, frames);
     const KVXHDR* hdr = file.GetKVXHDR();
     if (hdr && hdr->U8(KVXHDR::kStimulatorFlag) != 0 && file.GetStimulatorProperty())
         PrintStimulator(*file.GetStimulatorProperty());
@@ -282,7 +439,7 @@ int DescribeWithReader(const std::string& path, bool showLayout)
 }
 
 // The reader's view as one JSON document on standard output; the exit status.
-int DescribeAsJson(const std::string& path)
+int DescribeAsJson(const std::string& path, const kvdjson::EventCounts& counts)
 {
     CKVXAStreamFile file;
     const int result = file.OpenFile(path.c_str());
@@ -290,7 +447,7 @@ int DescribeAsJson(const std::string& path)
         std::fprintf(stderr, "kvdinfo: %s: %s\n", path.c_str(), OpenResultText(result));
         return 1;
     }
-    const std::string text = kvdjson::Dump(kvdjson::RecordingJson(file));
+    const std::string text = kvdjson::Dump(kvdjson::RecordingJson(file, counts));
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
     return 0;
@@ -323,11 +480,19 @@ int main(int argc, char** argv)
     std::string sampleDir;
     bool reader = false, showLayout = false, asJson = false, usage = false;
     long entity = -1;
-    enum { OPT_READER = 256, OPT_LAYOUT, OPT_JSON, OPT_ENTITY, OPT_LIB };
+    long events = -1, frames = 0;
+    enum { OPT_READER = 256, OPT_LAYOUT, OPT_JSON, OPT_ENTITY, OPT_LIB, OPT_EVENTS, OPT_FRAMES };
     static const option kOptions[] = {
         {"reader", no_argument, nullptr, OPT_READER}, {"layout", no_argument, nullptr, OPT_LAYOUT},
         {"json", no_argument, nullptr, OPT_JSON},     {"entity", required_argument, nullptr, OPT_ENTITY},
-        {"lib", required_argument, nullptr, OPT_LIB}, {nullptr, 0, nullptr, 0},
+        {"lib", required_argument, nullptr, OPT_LIB}, {"events", required_argument, nullptr, OPT_EVENTS},
+        {"frames", required_argument, nullptr, OPT_FRAMES}, {nullptr, 0, nullptr, 0},
+    };
+    // A count option's value: a whole number from 0 to 1,000,000.
+    const auto count = [&](long& value) {
+        char* end = nullptr;
+        value = std::strtol(optarg, &end, 10);
+        usage |= *end != '\0' || value < 0 || value > 1000000;
     };
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
@@ -342,15 +507,18 @@ int main(int argc, char** argv)
             break;
         }
         case OPT_LIB: library = optarg; break;
+        case OPT_EVENTS: count(events); break;
+        case OPT_FRAMES: count(frames); break;
         default: usage = true; break;
         }
     }
     if (optind < argc) path = argv[optind++];
-    usage |= optind < argc || (asJson && (reader || entity >= 0));
+    usage |= optind < argc || (asJson && (reader || entity >= 0)) ||
+             ((events >= 0 || frames > 0) && !asJson && !reader);
     if (usage) {
         std::fprintf(stderr, "usage: kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]\n"
-                             "       kvdinfo --reader [--layout] [FILE.kvd]\n"
-                             "       kvdinfo --json [FILE.kvd]\n");
+                             "       kvdinfo --reader [--layout] [--events N] [--frames N] [FILE.kvd]\n"
+                             "       kvdinfo --json [--events N] [--frames N] [FILE.kvd]\n");
         return 2;
     }
     if (path.empty()) {
@@ -366,16 +534,23 @@ int main(int argc, char** argv)
             options.seconds = 2.0;
             options.filterStream = true;
             options.detectorSettings = true;
+            options.averageStream = true;
+            options.spikeParameterStream = true;
             kvdsample::WriteSampleRecording(path, options);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "kvdinfo: %s\n", e.what());
             return 1;
         }
-        if (!asJson) std::printf("built-in sample recording (2 s, written by kvdsynth --filter --detector)\n");
+        if (!asJson)
+            std::printf("built-in sample recording (2 s, written by kvdsynth --filter --detector --average"
+                        " --spike-parameters)\n");
     }
 
-    const int status = asJson   ? DescribeAsJson(path)
-                       : reader ? DescribeWithReader(path, showLayout)
+    kvdjson::EventCounts counts;
+    counts.events = static_cast<int32_t>(events >= 0 ? events : asJson ? 10 : 5);
+    counts.frames = static_cast<int32_t>(frames);
+    const int status = asJson   ? DescribeAsJson(path, counts)
+                       : reader ? DescribeWithReader(path, showLayout, counts.events, counts.frames)
                                 : DescribeAsHost(library, path, entity);
     if (!sampleDir.empty()) {
         std::remove(path.c_str());

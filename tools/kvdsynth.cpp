@@ -1,7 +1,9 @@
 // kvdsynth: writes the sample recording (see SampleRecording.h).
-//   kvdsynth [--seconds S] [--layout] [--filter] [--detector] OUTPUT.kvd
+//   kvdsynth [--seconds S] [--layout] [--filter] [--detector] [--average] [--spike-parameters] OUTPUT.kvd
 // --layout writes source type 3: the electrode layout stored in the file, and a stimulator chunk.
 // --filter adds a filter stream (300 Hz high pass); --detector stores the spike detector's settings.
+// --average adds an averaged-sweep stream (every electrode after every stimulus); --spike-parameters adds
+// a spike-parameter stream (interval, rate and time of every detected spike).
 //   kvdsynth --samples CHANNEL FIRST COUNT   prints raw words the sample holds (channel 60: the digital one)
 #include <cstdio>
 #include <cstdlib>
@@ -26,10 +28,12 @@ int main(int argc, char** argv)
     kvdsample::Options options;
     std::string output;
     bool usage = false;
-    enum { OPT_SECONDS = 256, OPT_LAYOUT, OPT_FILTER, OPT_DETECTOR };
+    enum { OPT_SECONDS = 256, OPT_LAYOUT, OPT_FILTER, OPT_DETECTOR, OPT_AVERAGE, OPT_SPIKE_PARAMETERS };
     static const option kOptions[] = {
         {"seconds", required_argument, nullptr, OPT_SECONDS}, {"layout", no_argument, nullptr, OPT_LAYOUT},
         {"filter", no_argument, nullptr, OPT_FILTER},         {"detector", no_argument, nullptr, OPT_DETECTOR},
+        {"average", no_argument, nullptr, OPT_AVERAGE},
+        {"spike-parameters", no_argument, nullptr, OPT_SPIKE_PARAMETERS},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -39,12 +43,15 @@ int main(int argc, char** argv)
         case OPT_LAYOUT: options.storedLayout = true; break;
         case OPT_FILTER: options.filterStream = true; break;
         case OPT_DETECTOR: options.detectorSettings = true; break;
+        case OPT_AVERAGE: options.averageStream = true; break;
+        case OPT_SPIKE_PARAMETERS: options.spikeParameterStream = true; break;
         default: usage = true; break;
         }
     }
     if (optind + 1 == argc && !usage) output = argv[optind];
     if (output.empty()) {
-        std::fprintf(stderr, "usage: kvdsynth [--seconds S] [--layout] [--filter] [--detector] OUTPUT.kvd\n");
+        std::fprintf(stderr, "usage: kvdsynth [--seconds S] [--layout] [--filter] [--detector] [--average]\n"
+                             "                [--spike-parameters] OUTPUT.kvd\n");
         return 2;
     }
     try {

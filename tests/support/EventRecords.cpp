@@ -28,18 +28,36 @@ std::vector<uint8_t> TriggerRecord::Encode(uint16_t h) const
     return w.Bytes();
 }
 
-std::vector<uint8_t> EncodeSpikes(const std::vector<SpikeRecord>& records, uint16_t h)
+std::vector<uint8_t> AverageRecord::Encode(uint16_t h) const
 {
     ByteWriter w;
-    for (const SpikeRecord& r : records) w.Raw(r.Encode(h));
+    w.U64(time).U16(channel);
+    if (h >= 5) w.U16(hwId);
+    w.U16(timeWindowCount).U32(count ? *count : static_cast<uint32_t>(samples.size()));
+    for (int16_t s : samples) w.I16(s);
     return w.Bytes();
 }
 
-std::vector<uint8_t> EncodeTriggers(const std::vector<TriggerRecord>& records, uint16_t h)
+std::vector<uint8_t> SpikeParameterRecord::Encode(uint16_t h) const
 {
     ByteWriter w;
-    for (const TriggerRecord& r : records) w.Raw(r.Encode(h));
+    w.U64(time).U16(channel).U16(hwId).U16(unitId).U64(isi).F32(rate);
+    if (h >= 2) w.U64(timestamp);
     return w.Bytes();
+}
+
+std::vector<uint8_t> BurstParameterRecord::Encode(uint16_t) const
+{
+    ByteWriter w;
+    w.U64(time).U16(channel).U16(hwId).U16(unitId).U64(burstTime).U64(marker).I32(spikeNumber).F32(frequency);
+    return w.Bytes();
+}
+
+std::vector<uint8_t> EncodeSpikes(const std::vector<SpikeRecord>& records, uint16_t h) { return EncodeRecords(records, h); }
+
+std::vector<uint8_t> EncodeTriggers(const std::vector<TriggerRecord>& records, uint16_t h)
+{
+    return EncodeRecords(records, h);
 }
 
 std::vector<uint8_t> TriggerSettingsDesc::Encode(uint16_t v, bool parameterSection) const
@@ -90,13 +108,37 @@ std::vector<uint8_t> OldSpikeSettingsBlock(const OldSpikeListDesc& list, uint16_
     return w.Bytes();
 }
 
-StreamDesc SpikeStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
+namespace {
+
+StreamDesc EventStream(const char* type, const char* name, int n, uint16_t h, const std::string& bufferId, uint16_t id)
 {
     StreamDesc s = ElectrodeStream(n, bufferId, id);
-    s.dataType = "spikes";
-    s.name = "Spikes 1";
+    s.dataType = type;
+    s.name = name;
     s.headerVersion = h;
     return s;
+}
+
+}  // namespace
+
+StreamDesc SpikeStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
+{
+    return EventStream("spikes", "Spikes 1", n, h, bufferId, id);
+}
+
+StreamDesc SpikeParameterStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
+{
+    return EventStream("spkparam", "Spike Analyzer 1", n, h, bufferId, id);
+}
+
+StreamDesc BurstParameterStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
+{
+    return EventStream("bstparam", "Burst Analyzer 1", n, h, bufferId, id);
+}
+
+StreamDesc ParamsStream(int n, uint16_t h, const std::string& bufferId, uint16_t id)
+{
+    return EventStream("params", "Analyzer 1", n, h, bufferId, id);
 }
 
 }  // namespace kvdtest

@@ -42,6 +42,54 @@ struct TriggerRecord {
     std::vector<uint8_t> Encode(uint16_t h) const;
 };
 
+// One averaged sweep of an "average" stream.
+struct AverageRecord {
+    uint64_t time = 0;
+    uint16_t channel = 0;
+    uint16_t hwId = 0;             // header version 5 on
+    uint16_t timeWindowCount = 0;
+    std::vector<int16_t> samples;
+    std::optional<uint32_t> count;  // stored sample count; default: samples.size()
+
+    // 16 (H <= 4) or 18 bytes plus the samples.
+    std::vector<uint8_t> Encode(uint16_t h) const;
+};
+
+// The values of the spike analyzer for one spike ("spkparam").
+struct SpikeParameterRecord {
+    uint64_t time = 0;
+    uint16_t channel = 0, hwId = 0, unitId = 0;
+    uint64_t isi = 0;        // parameter 0
+    float rate = 0.0f;       // parameter 1
+    uint64_t timestamp = 0;  // parameter 2, header version 2 on
+
+    // 26 (H < 2) or 34 bytes.
+    std::vector<uint8_t> Encode(uint16_t h) const;
+};
+
+// The values of the burst analyzer for one burst ("bstparam"): 38 bytes whatever the header version.
+struct BurstParameterRecord {
+    uint64_t time = 0;
+    uint16_t channel = 0, hwId = 0, unitId = 0;
+    uint64_t burstTime = 0;
+    uint64_t marker = 0;        // parameter 0
+    int32_t spikeNumber = 0;    // parameter 2
+    float frequency = 0.0f;     // parameter 1
+
+    std::vector<uint8_t> Encode(uint16_t h) const;
+};
+
+// The records one after the other, each as stream header version `h` stores it.
+template <typename Record>
+std::vector<uint8_t> EncodeRecords(const std::vector<Record>& records, uint16_t h)
+{
+    std::vector<uint8_t> bytes;
+    for (const Record& r : records) {
+        const std::vector<uint8_t> one = r.Encode(h);
+        bytes.insert(bytes.end(), one.begin(), one.end());
+    }
+    return bytes;
+}
 std::vector<uint8_t> EncodeSpikes(const std::vector<SpikeRecord>& records, uint16_t h);
 std::vector<uint8_t> EncodeTriggers(const std::vector<TriggerRecord>& records, uint16_t h);
 
@@ -85,5 +133,10 @@ std::vector<uint8_t> OldSpikeSettingsBlock(const OldSpikeListDesc& list, uint16_
 
 // A stream of data type "spikes" with `n` channels (hardware IDs 0 ... n-1) and header version `h`.
 StreamDesc SpikeStream(int n, uint16_t h = 8, const std::string& bufferId = "spks0001", uint16_t id = 4);
+// Spike-parameter, burst-parameter and analyzer-parameter streams with `n` channels (hardware IDs 0 ... n-1), header version `h` and no
+// settings block (tests add one to formatPrivate).
+StreamDesc SpikeParameterStream(int n, uint16_t h = 2, const std::string& bufferId = "sppa0001", uint16_t id = 6);
+StreamDesc BurstParameterStream(int n, uint16_t h = 2, const std::string& bufferId = "bspa0001", uint16_t id = 7);
+StreamDesc ParamsStream(int n, uint16_t h = 5, const std::string& bufferId = "para0001", uint16_t id = 8);
 
 }  // namespace kvdtest

@@ -161,7 +161,7 @@ TEST(RecordingJson, KvdinfoWritesOneDocument)
     // The built-in sample has a 300 Hz high-pass filter stream and a threshold detector on it.
     const json sample = KvdinfoJson("");
     const json& streams = sample["streams"];
-    ASSERT_EQ(streams.size(), 5u);
+    ASSERT_EQ(streams.size(), 7u);
     EXPECT_EQ(streams[3]["type"], "spikes");
     EXPECT_EQ(streams[3]["info"]["InputBufferID"], "filt0001");
     EXPECT_EQ(streams[3]["info"]["Channels"].size(), 60u);
