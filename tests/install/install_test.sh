@@ -15,7 +15,7 @@ cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/i
 [ -f "$libdir/libnsKVDLibrary.so.1.0.0" ] || fail "no libnsKVDLibrary.so.1.0.0 in $libdir"
 [ "$(readlink "$libdir/libnsKVDLibrary.so")" = libnsKVDLibrary.so.1.0.0 ] || fail "no development link"
 [ -f "$prefix/include/nsKVDLibrary/nsAPItypes.h" ] || fail "no header in include/nsKVDLibrary"
-readelf -d "$libdir/libnsKVDLibrary.so.1.0.0" | grep -q 'soname: \[nsKVDLibrary.so.1\]' || fail "wrong soname"
+readelf -d "$libdir/libnsKVDLibrary.so.1.0.0" | grep 'soname: \[nsKVDLibrary.so.1\]' >/dev/null || fail "wrong soname"
 
 # ldconfig links the soname to the file and caches it under that name (a private cache: the system's
 # own stays untouched).
@@ -24,7 +24,7 @@ ldconfig=$(command -v ldconfig || echo /sbin/ldconfig)
 "$ldconfig" -n "$libdir"
 [ "$(readlink "$libdir/nsKVDLibrary.so.1")" = libnsKVDLibrary.so.1.0.0 ] || fail "ldconfig made no soname link"
 "$ldconfig" -C "$tmp/ld.so.cache" -f /dev/null "$libdir" 2>/dev/null
-"$ldconfig" -C "$tmp/ld.so.cache" -p | grep -q "nsKVDLibrary.so.1 .*=> $libdir/nsKVDLibrary.so.1" ||
+"$ldconfig" -C "$tmp/ld.so.cache" -p | grep "nsKVDLibrary.so.1 .*=> $libdir/nsKVDLibrary.so.1" >/dev/null ||
   fail "ldconfig does not cache nsKVDLibrary.so.1"
 
 # The installed tools find the installed library through their run path.
