@@ -1,0 +1,246 @@
+#include "api/DigitalBitEvents.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+// Words read per piece while the events are counted: bounded memory whatever the channel's length.
+constexpr uint32_t kPieceWords = 65536;
+
+}  // namespace
+
+void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>& segments, int32_t millisamples)
+{
+    m_Millisamples = millisamples;
+    m_Segments.clear();
+    m_Bits = {};
+    m_Cursors = {};
+    m_WindowCount = 0;
+
+    std::array<double, kBits> lastTime{};
+    auto record = [&](int b, uint64_t position, double t) {
+        Bit& bit = m_Bits[static_cast<std::size_t>(b)];
+        if (bit.count == std::numeric_limits<uint32_t>::max()) return;  // item indexes are 32-bit
+        if (bit.count > 0 && !(t >= lastTime[static_cast<std::size_t>(b)])) bit.ascending = false;
+        lastTime[static_cast<std::size_t>(b)] = t;
+        if (bit.checkpointIndex.empty() || bit.count - bit.checkpointIndex.back() >= kCheckpointEvents ||
+            position - bit.checkpointPosition.back() > kCheckpointSamples) {
+            bit.checkpointIndex.push_back(bit.count);
+            bit.checkpointPosition.push_back(position);
+        }
+        ++bit.count;
+    };
+
+    std::vector<int16_t> words;
+    uint64_t start = 0;
+    for (const SegmentSpan& span : segments) {
+        if (span.length <= 1) continue;  // a segment's first word is compared with nothing
+        words.resize(std::max<std::size_t>(words.size(), std::min(span.length, kPieceWords)));
+        uint16_t previous = 0;
+        uint32_t offset = 0;
+        while (offset < span.length) {
+            const int32_t want = static_cast<int32_t>(std::min(span.length - offset, kPieceWords));
+            const int32_t got = source.Read(span.segment, offset, want, words.data());
+            if (got <= 0) break;
+            const uint32_t n = static_cast<uint32_t>(std::min(got, want));
+            uint32_t i = 0;
+            if (offset == 0) previous = static_cast<uint16_t>(words[i++]);
+            while (i < n) {
+                // Digital words change rarely: pass over runs equal to the previous word 32 at a time.
+                if (i + 32 <= n && static_cast<uint16_t>(words[i]) == previous) {
+                    uint16_t differs = 0;
+                    for (uint32_t k = 1; k < 32; ++k) differs |= static_cast<uint16_t>(words[i + k]) ^ previous;
+                    if (!differs) {
+                        i += 32;
+                        continue;
+                    }
+                }
+                const uint16_t word = static_cast<uint16_t>(words[i]);
+                const uint16_t change = word ^ previous;
+                previous = word;
+                if (change) {
+                    const uint64_t at = static_cast<uint64_t>(offset) + i;
+                    const double t = PeriodsToSeconds(static_cast<double>(at), millisamples) + span.origin;
+                    for (int b = 0; b < kBits; ++b)
+                        if (change & (1u << b)) record(b, start + at, t);
+                }
+                ++i;
+            }
+            offset += n;
+        }
+        if (offset > 1) {
+            m_Segments.push_back({span.segment, offset, start, span.origin});
+            start += offset;
+        }
+    }
+    for (Bit& bit : m_Bits) {
+        bit.checkpointIndex.shrink_to_fit();
+        bit.checkpointPosition.shrink_to_fit();
+    }
+    m_Segments.shrink_to_fit();
+}
+
+std::size_t CDigitalBitEvents::SegmentOf(uint64_t position) const
+{
+    auto it = std::upper_bound(m_Segments.begin(), m_Segments.end(), position,
+                               [](uint64_t p, const Segment& s) { return p < s.start; });
+    return static_cast<std::size_t>(it - m_Segments.begin()) - 1;
+}
+
+double CDigitalBitEvents::TimeAt(uint64_t position) const
+{
+    const Segment& s = m_Segments[SegmentOf(position)];
+    return PeriodsToSeconds(static_cast<double>(position - s.start), m_Millisamples) + s.origin;
+}
+
+bool CDigitalBitEvents::WordAt(WordSource& source, std::size_t s, uint32_t offset, uint16_t& word)
+{
+    if (s != m_WindowSegment || offset < m_WindowFirst || offset - m_WindowFirst >= m_WindowCount) {
+        const Segment& segment = m_Segments[s];
+        if (offset >= segment.length) return false;
+        const uint32_t want = std::min(kWindowWords, segment.length - offset);
+        m_Window.resize(kWindowWords);
+        m_WindowCount = 0;
+        const int32_t got = source.Read(segment.segment, offset, static_cast<int32_t>(want), m_Window.data());
+        // The words were there when the events were counted: fewer now is a read failure.
+        if (got != static_cast<int32_t>(want)) return false;
+        m_WindowSegment = s;
+        m_WindowFirst = offset;
+        m_WindowCount = want;
+    }
+    word = static_cast<uint16_t>(m_Window[offset - m_WindowFirst]);
+    return true;
+}
+
+std::size_t CDigitalBitEvents::CheckpointOf(int bit, uint32_t index) const
+{
+    const std::vector<uint32_t>& indexes = m_Bits[static_cast<std::size_t>(bit)].checkpointIndex;
+    return static_cast<std::size_t>(std::upper_bound(indexes.begin(), indexes.end(), index) - indexes.begin()) - 1;
+}
+
+bool CDigitalBitEvents::StartAt(WordSource& source, int bit, std::size_t c)
+{
+    const Bit& b = m_Bits[static_cast<std::size_t>(bit)];
+    Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
+    cursor.valid = false;
+    const uint64_t position = b.checkpointPosition[c];
+    const std::size_t s = SegmentOf(position);
+    uint16_t word = 0;
+    if (!WordAt(source, s, static_cast<uint32_t>(position - m_Segments[s].start), word)) return false;
+    cursor = {true, (word & (1u << bit)) != 0, b.checkpointIndex[c], position, s};
+    return true;
+}
+
+bool CDigitalBitEvents::Step(WordSource& source, int bit)
+{
+    Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
+    const uint16_t mask = static_cast<uint16_t>(1u << bit);
+    std::size_t s = cursor.segment;
+    uint32_t offset = static_cast<uint32_t>(cursor.position - m_Segments[s].start) + 1;
+    bool set = cursor.set;
+    cursor.valid = false;
+    for (;;) {
+        if (offset >= m_Segments[s].length) {
+            // The next segment's first word gives the bit's value there; it is no event.
+            if (++s >= m_Segments.size()) return false;
+            uint16_t first = 0;
+            if (!WordAt(source, s, 0, first)) return false;
+            set = (first & mask) != 0;
+            offset = 1;
+            continue;
+        }
+        uint16_t word = 0;
+        if (!WordAt(source, s, offset, word)) return false;
+        // The rest of the window in one pass.
+        (void)word;
+        const uint16_t want = set ? 0 : mask;
+        uint32_t k = offset - m_WindowFirst;
+        while (k < m_WindowCount && (static_cast<uint16_t>(m_Window[k]) & mask) != want) ++k;
+        offset = m_WindowFirst + k;
+        if (k < m_WindowCount) break;
+    }
+    cursor = {true, !set, cursor.index + 1, m_Segments[s].start + offset, s};
+    return true;
+}
+
+bool CDigitalBitEvents::Seek(WordSource& source, int bit, uint32_t index)
+{
+    const std::size_t c = CheckpointOf(bit, index);
+    Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
+    const uint32_t first = m_Bits[static_cast<std::size_t>(bit)].checkpointIndex[c];
+    if ((!cursor.valid || cursor.index > index || cursor.index < first) && !StartAt(source, bit, c)) return false;
+    while (cursor.index < index)
+        if (!Step(source, bit)) return false;
+    return true;
+}
+
+bool CDigitalBitEvents::Get(WordSource& source, int bit, uint32_t index, Event& event)
+{
+    if (bit < 0 || bit >= kBits || index >= Count(bit) || !Seek(source, bit, index)) return false;
+    const Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
+    event.time = TimeAt(cursor.position);
+    event.sign = cursor.set ? kSet : kCleared;
+    return true;
+}
+
+bool CDigitalBitEvents::FindTime(WordSource& source, int bit, double t, TimeStop& stop)
+{
+    if (bit < 0 || bit >= kBits) return false;
+    const Bit& b = m_Bits[static_cast<std::size_t>(bit)];
+    const double period = PeriodsToSeconds(1.0, m_Millisamples);
+    auto wholly = [&](double t0) { return !(t0 > t) && !(t <= t0 + period); };
+    stop = TimeStop{};
+
+    // With times that never decrease the events wholly before `t` are a prefix: the checkpoints narrow it
+    // down to one interval. Otherwise every event is looked at from the first.
+    uint32_t from = 0;
+    uint32_t limit = b.count;
+    if (b.ascending) {
+        const std::size_t cps = b.checkpointIndex.size();
+        std::size_t lo = 0, hi = cps;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (wholly(TimeAt(b.checkpointPosition[mid])))
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        if (lo == 0) {
+            if (cps > 0) stop.time = TimeAt(b.checkpointPosition[0]);
+            return true;
+        }
+        from = b.checkpointIndex[lo - 1];
+        if (lo < cps) {
+            limit = b.checkpointIndex[lo];
+            stop.time = TimeAt(b.checkpointPosition[lo]);
+        }
+    }
+    if (from >= limit) {
+        stop.index = limit;
+        return true;
+    }
+    Event event;
+    if (!Get(source, bit, from, event)) return false;
+    for (uint32_t i = from;;) {
+        if (!wholly(event.time)) {
+            stop.index = i;
+            stop.time = event.time;
+            return true;
+        }
+        stop.timeBefore = event.time;
+        if (++i == limit) break;
+        if (!Step(source, bit)) return false;
+        event.time = TimeAt(m_Cursors[static_cast<std::size_t>(bit)].position);
+    }
+    stop.index = limit;
+    return true;
+}
+
+std::size_t CDigitalBitEvents::MemoryBytes() const
+{
+    std::size_t bytes = sizeof *this + m_Segments.capacity() * sizeof(Segment) + m_Window.capacity() * sizeof(int16_t);
+    for (const Bit& bit : m_Bits)
+        bytes += bit.checkpointIndex.capacity() * sizeof(uint32_t) + bit.checkpointPosition.capacity() * sizeof(uint64_t);
+    return bytes;
+}
