@@ -22,12 +22,7 @@
 #include <cstdint>
 #include <vector>
 
-// Seconds of `items` sample periods at `millisamples` samples per 1000 seconds (0 when the rate is not
-// positive).
-inline double PeriodsToSeconds(double items, int32_t millisamples)
-{
-    return millisamples > 0 ? items * 1000.0 / millisamples : 0.0;
-}
+#include "api/SampleTime.h"
 
 class CDigitalBitEvents {
 public:
