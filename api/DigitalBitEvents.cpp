@@ -25,7 +25,7 @@ void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>
         if (bit.count > 0 && !(t >= lastTime[static_cast<std::size_t>(b)])) bit.ascending = false;
         lastTime[static_cast<std::size_t>(b)] = t;
         if (bit.checkpointIndex.empty() || bit.count - bit.checkpointIndex.back() >= kCheckpointEvents ||
-            position - bit.checkpointPosition.back() > kCheckpointSamples) {
+            position - bit.checkpointPosition.back() >= kCheckpointSamples) {
             bit.checkpointIndex.push_back(bit.count);
             bit.checkpointPosition.push_back(position);
         }
@@ -88,35 +88,26 @@ std::size_t CDigitalBitEvents::SegmentOf(uint64_t position) const
     return static_cast<std::size_t>(it - m_Segments.begin()) - 1;
 }
 
-double CDigitalBitEvents::TimeAt(uint64_t position) const
+double CDigitalBitEvents::TimeAt(std::size_t s, uint64_t offset) const
 {
-    const Segment& s = m_Segments[SegmentOf(position)];
-    return PeriodsToSeconds(static_cast<double>(position - s.start), m_Millisamples) + s.origin;
+    return PeriodsToSeconds(static_cast<double>(offset), m_Millisamples) + m_Segments[s].origin;
 }
 
-bool CDigitalBitEvents::WordAt(WordSource& source, std::size_t s, uint32_t offset, uint16_t& word)
+bool CDigitalBitEvents::Load(WordSource& source, std::size_t s, uint32_t offset)
 {
-    if (s != m_WindowSegment || offset < m_WindowFirst || offset - m_WindowFirst >= m_WindowCount) {
-        const Segment& segment = m_Segments[s];
-        if (offset >= segment.length) return false;
-        const uint32_t want = std::min(kWindowWords, segment.length - offset);
-        m_Window.resize(kWindowWords);
-        m_WindowCount = 0;
-        const int32_t got = source.Read(segment.segment, offset, static_cast<int32_t>(want), m_Window.data());
-        // The words were there when the events were counted: fewer now is a read failure.
-        if (got != static_cast<int32_t>(want)) return false;
-        m_WindowSegment = s;
-        m_WindowFirst = offset;
-        m_WindowCount = want;
-    }
-    word = static_cast<uint16_t>(m_Window[offset - m_WindowFirst]);
+    if (s == m_WindowSegment && offset >= m_WindowFirst && offset - m_WindowFirst < m_WindowCount) return true;
+    const Segment& segment = m_Segments[s];
+    if (offset >= segment.length) return false;
+    const uint32_t want = std::min(kWindowWords, segment.length - offset);
+    m_Window.resize(kWindowWords);
+    m_WindowCount = 0;
+    const int32_t got = source.Read(segment.segment, offset, static_cast<int32_t>(want), m_Window.data());
+    // The words were there when the events were counted: fewer now is a read failure.
+    if (got != static_cast<int32_t>(want)) return false;
+    m_WindowSegment = s;
+    m_WindowFirst = offset;
+    m_WindowCount = want;
     return true;
-}
-
-std::size_t CDigitalBitEvents::CheckpointOf(int bit, uint32_t index) const
-{
-    const std::vector<uint32_t>& indexes = m_Bits[static_cast<std::size_t>(bit)].checkpointIndex;
-    return static_cast<std::size_t>(std::upper_bound(indexes.begin(), indexes.end(), index) - indexes.begin()) - 1;
 }
 
 bool CDigitalBitEvents::StartAt(WordSource& source, int bit, std::size_t c)
@@ -126,60 +117,71 @@ bool CDigitalBitEvents::StartAt(WordSource& source, int bit, std::size_t c)
     cursor.valid = false;
     const uint64_t position = b.checkpointPosition[c];
     const std::size_t s = SegmentOf(position);
-    uint16_t word = 0;
-    if (!WordAt(source, s, static_cast<uint32_t>(position - m_Segments[s].start), word)) return false;
-    cursor = {true, (word & (1u << bit)) != 0, b.checkpointIndex[c], position, s};
+    const uint32_t offset = static_cast<uint32_t>(position - m_Segments[s].start);
+    if (!Load(source, s, offset)) return false;
+    const bool set = (static_cast<uint16_t>(m_Window[offset - m_WindowFirst]) & (1u << bit)) != 0;
+    const uint32_t end = c + 1 < b.checkpointIndex.size() ? b.checkpointIndex[c + 1] : b.count;
+    cursor = {true, set, b.checkpointIndex[c], position, s, end};
     return true;
 }
 
-bool CDigitalBitEvents::Step(WordSource& source, int bit)
+template <typename Stop>
+bool CDigitalBitEvents::Advance(WordSource& source, int bit, Stop stop)
 {
     Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
     const uint16_t mask = static_cast<uint16_t>(1u << bit);
     std::size_t s = cursor.segment;
     uint32_t offset = static_cast<uint32_t>(cursor.position - m_Segments[s].start) + 1;
     bool set = cursor.set;
+    uint32_t index = cursor.index;
     cursor.valid = false;
     for (;;) {
         if (offset >= m_Segments[s].length) {
             // The next segment's first word gives the bit's value there; it is no event.
-            if (++s >= m_Segments.size()) return false;
-            uint16_t first = 0;
-            if (!WordAt(source, s, 0, first)) return false;
-            set = (first & mask) != 0;
+            if (++s >= m_Segments.size() || !Load(source, s, 0)) return false;
+            set = (static_cast<uint16_t>(m_Window[0]) & mask) != 0;
             offset = 1;
             continue;
         }
-        uint16_t word = 0;
-        if (!WordAt(source, s, offset, word)) return false;
-        // The rest of the window in one pass.
-        (void)word;
-        const uint16_t want = set ? 0 : mask;
-        uint32_t k = offset - m_WindowFirst;
-        while (k < m_WindowCount && (static_cast<uint16_t>(m_Window[k]) & mask) != want) ++k;
-        offset = m_WindowFirst + k;
-        if (k < m_WindowCount) break;
+        if (!Load(source, s, offset)) return false;
+        // The rest of the window in one pass, looking at the bit only where it changes.
+        uint16_t other = set ? 0 : mask;
+        for (uint32_t k = offset - m_WindowFirst; k < m_WindowCount; ++k) {
+            if ((static_cast<uint16_t>(m_Window[k]) & mask) != other) continue;
+            set = !set;
+            other ^= mask;
+            ++index;
+            const uint32_t at = m_WindowFirst + k;
+            if (stop(index, s, at)) {
+                cursor.valid = true;
+                cursor.set = set;
+                cursor.index = index;
+                cursor.position = m_Segments[s].start + at;
+                cursor.segment = s;
+                return true;
+            }
+        }
+        offset = m_WindowFirst + m_WindowCount;
     }
-    cursor = {true, !set, cursor.index + 1, m_Segments[s].start + offset, s};
-    return true;
 }
 
 bool CDigitalBitEvents::Seek(WordSource& source, int bit, uint32_t index)
 {
-    const std::size_t c = CheckpointOf(bit, index);
     Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
-    const uint32_t first = m_Bits[static_cast<std::size_t>(bit)].checkpointIndex[c];
-    if ((!cursor.valid || cursor.index > index || cursor.index < first) && !StartAt(source, bit, c)) return false;
-    while (cursor.index < index)
-        if (!Step(source, bit)) return false;
-    return true;
+    if (!(cursor.valid && cursor.index <= index && index < cursor.intervalEnd)) {
+        const std::vector<uint32_t>& indexes = m_Bits[static_cast<std::size_t>(bit)].checkpointIndex;
+        const std::size_t c =
+            static_cast<std::size_t>(std::upper_bound(indexes.begin(), indexes.end(), index) - indexes.begin()) - 1;
+        if (!StartAt(source, bit, c)) return false;
+    }
+    return cursor.index == index || Advance(source, bit, [&](uint32_t i, std::size_t, uint32_t) { return i == index; });
 }
 
 bool CDigitalBitEvents::Get(WordSource& source, int bit, uint32_t index, Event& event)
 {
     if (bit < 0 || bit >= kBits || index >= Count(bit) || !Seek(source, bit, index)) return false;
     const Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
-    event.time = TimeAt(cursor.position);
+    event.time = TimeAt(cursor.segment, cursor.position - m_Segments[cursor.segment].start);
     event.sign = cursor.set ? kSet : kCleared;
     return true;
 }
@@ -190,6 +192,11 @@ bool CDigitalBitEvents::FindTime(WordSource& source, int bit, double t, TimeStop
     const Bit& b = m_Bits[static_cast<std::size_t>(bit)];
     const double period = PeriodsToSeconds(1.0, m_Millisamples);
     auto wholly = [&](double t0) { return !(t0 > t) && !(t <= t0 + period); };
+    auto checkpointTime = [&](std::size_t c) {
+        const uint64_t position = b.checkpointPosition[c];
+        const std::size_t s = SegmentOf(position);
+        return TimeAt(s, position - m_Segments[s].start);
+    };
     stop = TimeStop{};
 
     // With times that never decrease the events wholly before `t` are a prefix: the checkpoints narrow it
@@ -201,40 +208,45 @@ bool CDigitalBitEvents::FindTime(WordSource& source, int bit, double t, TimeStop
         std::size_t lo = 0, hi = cps;
         while (lo < hi) {
             const std::size_t mid = lo + (hi - lo) / 2;
-            if (wholly(TimeAt(b.checkpointPosition[mid])))
+            if (wholly(checkpointTime(mid)))
                 lo = mid + 1;
             else
                 hi = mid;
         }
         if (lo == 0) {
-            if (cps > 0) stop.time = TimeAt(b.checkpointPosition[0]);
+            if (cps > 0) stop.time = checkpointTime(0);
             return true;
         }
         from = b.checkpointIndex[lo - 1];
         if (lo < cps) {
             limit = b.checkpointIndex[lo];
-            stop.time = TimeAt(b.checkpointPosition[lo]);
+            stop.time = checkpointTime(lo);
         }
     }
     if (from >= limit) {
         stop.index = limit;
         return true;
     }
-    Event event;
-    if (!Get(source, bit, from, event)) return false;
-    for (uint32_t i = from;;) {
-        if (!wholly(event.time)) {
-            stop.index = i;
-            stop.time = event.time;
-            return true;
-        }
-        stop.timeBefore = event.time;
-        if (++i == limit) break;
-        if (!Step(source, bit)) return false;
-        event.time = TimeAt(m_Cursors[static_cast<std::size_t>(bit)].position);
+    Event first;
+    if (!Get(source, bit, from, first)) return false;
+    if (!wholly(first.time)) {
+        stop.index = from;
+        stop.time = first.time;
+        return true;
     }
     stop.index = limit;
-    return true;
+    stop.timeBefore = first.time;
+    if (from + 1 == limit) return true;
+    return Advance(source, bit, [&](uint32_t i, std::size_t s, uint32_t at) {
+        const double t0 = TimeAt(s, at);
+        if (!wholly(t0)) {
+            stop.index = i;
+            stop.time = t0;
+            return true;
+        }
+        stop.timeBefore = t0;
+        return i + 1 == limit;
+    });
 }
 
 std::size_t CDigitalBitEvents::MemoryBytes() const

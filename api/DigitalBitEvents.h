@@ -6,11 +6,11 @@
 // its sign 1 when the bit became set and 255 when it was cleared.
 //
 // Rather than every event, each bit keeps checkpoints: the sample position and index of an event, taken
-// at the bit's first event and then at every event that lies kCheckpointEvents events or more than
-// kCheckpointSamples samples after the previous checkpoint. The events between two checkpoints are found
-// again in the words when asked for. A cursor per bit serves reads in ascending order by scanning on from
-// the previous answer (linear over a whole read); any other read starts at the checkpoint before the event
-// and scans at most one checkpoint interval of words.
+// at the bit's first event and then at every event that lies kCheckpointEvents events or kCheckpointSamples
+// samples after the previous checkpoint. The events between two checkpoints are found again in the words
+// when asked for. A cursor per bit serves reads in ascending order by scanning on from the previous answer
+// (linear over a whole read); any other read starts at the checkpoint before the event and scans at most
+// one checkpoint interval of words, which one read of kCheckpointSamples words holds.
 //
 // Words are read through a WordSource given to each call, so the store holds no reader. The cursors and
 // the window of words are changed by every read: a store belongs to one open file and is used only under
@@ -28,7 +28,7 @@ class CDigitalBitEvents {
 public:
     static constexpr int kBits = 16;
     static constexpr uint32_t kCheckpointEvents = 4096;
-    static constexpr uint32_t kCheckpointSamples = 65536;
+    static constexpr uint32_t kCheckpointSamples = 4096;
     static constexpr uint8_t kSet = 1;
     static constexpr uint8_t kCleared = 255;
 
@@ -91,27 +91,30 @@ private:
         std::vector<uint64_t> checkpointPosition;
         std::vector<uint32_t> checkpointIndex;
     };
-    // The last event a read of the bit found.
+    // The last event a read of the bit found, and the index of the next checkpoint after the one it was
+    // started from (reads of indexes before it may scan on from the cursor).
     struct Cursor {
         bool valid = false;
         bool set = false;  // the bit's value at the event
         uint32_t index = 0;
         uint64_t position = 0;
         std::size_t segment = 0;
+        uint32_t intervalEnd = 0;
     };
 
     std::size_t SegmentOf(uint64_t position) const;
-    double TimeAt(uint64_t position) const;
-    // The word at a position of segment `s`, through the window; false when it cannot be read.
-    bool WordAt(WordSource& source, std::size_t s, uint32_t offset, uint16_t& word);
+    double TimeAt(std::size_t s, uint64_t offset) const;
+    // Makes the window hold word `offset` of segment `s`; false when it cannot be read.
+    bool Load(WordSource& source, std::size_t s, uint32_t offset);
     // Puts the cursor of `bit` on its checkpoint `c`.
     bool StartAt(WordSource& source, int bit, std::size_t c);
-    // Moves the cursor of `bit` to its next event.
-    bool Step(WordSource& source, int bit);
+    // Moves the cursor of `bit` over the following events until `stop(index, segment, offset)` holds for one;
+    // false when the words end first or cannot be read.
+    template <typename Stop>
+    bool Advance(WordSource& source, int bit, Stop stop);
     // Puts the cursor of `bit` on event `index`, scanning on from where it is when that is within the
     // event's checkpoint interval.
     bool Seek(WordSource& source, int bit, uint32_t index);
-    std::size_t CheckpointOf(int bit, uint32_t index) const;
 
     int32_t m_Millisamples = 0;
     std::vector<Segment> m_Segments;

@@ -207,12 +207,12 @@ INSTANTIATE_TEST_SUITE_P(Recordings, DigitalBitEventsTest, ::testing::ValuesIn(C
 TEST(DigitalBitEvents, MemoryAndReadCostStayWithinTheirBounds)
 {
     // Every bit changing on every sample: a small fraction of the channel's bytes are kept,
-    // and a read anywhere scans at most one checkpoint interval (plus a window of words on either side).
+    // and a read anywhere reads at most one checkpoint interval of words, twice at worst.
     const std::vector<Segment> segments = {{Words(300000, [](std::size_t i) { return i % 2 ? 0xFFFF : 0; }), 0.0}};
     Store store = Built(segments, 25000000);
     EXPECT_LT(store.MemoryBytes(), 2 * segments[0].words.size() / 16);
     MemorySource source(segments);
-    const uint64_t bound = Store::kCheckpointEvents + 2 * 4096;
+    const uint64_t bound = 2 * Store::kCheckpointSamples;
     std::mt19937 random(3);
     Store::Event e;
     for (int k = 0; k < 100; ++k) {
@@ -242,7 +242,7 @@ TEST(DigitalBitEvents, MemoryAndReadCostStayWithinTheirBounds)
     for (uint32_t i = sparse.Count(0); i-- > 0;) {
         rareSource.wordsRead = 0;
         ASSERT_TRUE(sparse.Get(rareSource, 0, i, e));
-        EXPECT_LE(rareSource.wordsRead, 4096u);
+        EXPECT_LE(rareSource.wordsRead, Store::kCheckpointSamples);
     }
 }
 
