@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/SequentialRead.h"
 #include "include/nsAPItypes.h"
 #include "tests/support/ByteWriter.h"
 #include "tests/support/RecordingBuilder.h"
@@ -48,15 +49,7 @@ Spread Time(int runs, const std::function<void()>& f)
     return {t[t.size() / 2], t.front(), t.back()};
 }
 
-void ReadSequentially(const std::string& path)
-{
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) std::exit(1);
-    std::vector<char> block(1 << 20);
-    std::size_t n;
-    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) g_sink += static_cast<unsigned char>(block[n - 1]);
-    std::fclose(f);
-}
+void ReadSequentially(const std::string& path) { g_sink += kvdbench::SequentialRead(path); }
 
 long StatusKb(const char* field)
 {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/SequentialRead.h"
 #include "include/nsAPItypes.h"
 #include "io/FileIO.h"
 #include "reader/KVXAStreamFile.h"
@@ -55,12 +56,7 @@ uint64_t g_sink = 0;
 
 void ReadSequentially(const std::string& path, std::size_t blockSize = 1 << 20)
 {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) std::exit(1);
-    std::vector<char> block(blockSize);
-    std::size_t n;
-    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) g_sink += static_cast<unsigned char>(block[n - 1]);
-    std::fclose(f);
+    g_sink += kvdbench::SequentialRead(path, blockSize);
 }
 
 // Peak resident memory of the process in MB since the last ResetPeakMemory (since the start where the
