@@ -19,15 +19,15 @@ void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>
     m_WindowCount = 0;
 
     std::array<double, kBits> lastTime{};
-    auto record = [&](int b, uint64_t position, double t) {
+    auto record = [&](int b, uint64_t position, double t, bool set) {
         Bit& bit = m_Bits[static_cast<std::size_t>(b)];
         if (bit.count == std::numeric_limits<uint32_t>::max()) return;  // item indexes are 32-bit
         if (bit.count > 0 && !(t >= lastTime[static_cast<std::size_t>(b)])) bit.ascending = false;
         lastTime[static_cast<std::size_t>(b)] = t;
         if (bit.checkpointIndex.empty() || bit.count - bit.checkpointIndex.back() >= kCheckpointEvents ||
-            position - bit.checkpointPosition.back() >= kCheckpointSamples) {
+            position - (bit.checkpoint.back() >> 1) >= kCheckpointSamples) {
             bit.checkpointIndex.push_back(bit.count);
-            bit.checkpointPosition.push_back(position);
+            bit.checkpoint.push_back(position << 1 | (set ? 1u : 0u));
         }
         ++bit.count;
     };
@@ -63,7 +63,7 @@ void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>
                     const uint64_t at = static_cast<uint64_t>(offset) + i;
                     const double t = PeriodsToSeconds(static_cast<double>(at), millisamples) + span.origin;
                     for (int b = 0; b < kBits; ++b)
-                        if (change & (1u << b)) record(b, start + at, t);
+                        if (change & (1u << b)) record(b, start + at, t, (word >> b) & 1u);
                 }
                 ++i;
             }
@@ -76,7 +76,7 @@ void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>
     }
     for (Bit& bit : m_Bits) {
         bit.checkpointIndex.shrink_to_fit();
-        bit.checkpointPosition.shrink_to_fit();
+        bit.checkpoint.shrink_to_fit();
     }
     m_Segments.shrink_to_fit();
 }
@@ -110,19 +110,13 @@ bool CDigitalBitEvents::Load(WordSource& source, std::size_t s, uint32_t offset)
     return true;
 }
 
-bool CDigitalBitEvents::StartAt(WordSource& source, int bit, std::size_t c)
+void CDigitalBitEvents::StartAt(int bit, std::size_t c)
 {
     const Bit& b = m_Bits[static_cast<std::size_t>(bit)];
-    Cursor& cursor = m_Cursors[static_cast<std::size_t>(bit)];
-    cursor.valid = false;
-    const uint64_t position = b.checkpointPosition[c];
-    const std::size_t s = SegmentOf(position);
-    const uint32_t offset = static_cast<uint32_t>(position - m_Segments[s].start);
-    if (!Load(source, s, offset)) return false;
-    const bool set = (static_cast<uint16_t>(m_Window[offset - m_WindowFirst]) & (1u << bit)) != 0;
+    const uint64_t position = b.checkpoint[c] >> 1;
     const uint32_t end = c + 1 < b.checkpointIndex.size() ? b.checkpointIndex[c + 1] : b.count;
-    cursor = {true, set, b.checkpointIndex[c], position, s, end};
-    return true;
+    m_Cursors[static_cast<std::size_t>(bit)] = {true, (b.checkpoint[c] & 1u) != 0, b.checkpointIndex[c], position,
+                                                SegmentOf(position), end};
 }
 
 template <typename Stop>
@@ -172,7 +166,7 @@ bool CDigitalBitEvents::Seek(WordSource& source, int bit, uint32_t index)
         const std::vector<uint32_t>& indexes = m_Bits[static_cast<std::size_t>(bit)].checkpointIndex;
         const std::size_t c =
             static_cast<std::size_t>(std::upper_bound(indexes.begin(), indexes.end(), index) - indexes.begin()) - 1;
-        if (!StartAt(source, bit, c)) return false;
+        StartAt(bit, c);
     }
     return cursor.index == index || Advance(source, bit, [&](uint32_t i, std::size_t, uint32_t) { return i == index; });
 }
@@ -193,7 +187,7 @@ bool CDigitalBitEvents::FindTime(WordSource& source, int bit, double t, TimeStop
     const double period = PeriodsToSeconds(1.0, m_Millisamples);
     auto wholly = [&](double t0) { return !(t0 > t) && !(t <= t0 + period); };
     auto checkpointTime = [&](std::size_t c) {
-        const uint64_t position = b.checkpointPosition[c];
+        const uint64_t position = b.checkpoint[c] >> 1;
         const std::size_t s = SegmentOf(position);
         return TimeAt(s, position - m_Segments[s].start);
     };
@@ -253,6 +247,6 @@ std::size_t CDigitalBitEvents::MemoryBytes() const
 {
     std::size_t bytes = sizeof *this + m_Segments.capacity() * sizeof(Segment) + m_Window.capacity() * sizeof(int16_t);
     for (const Bit& bit : m_Bits)
-        bytes += bit.checkpointIndex.capacity() * sizeof(uint32_t) + bit.checkpointPosition.capacity() * sizeof(uint64_t);
+        bytes += bit.checkpointIndex.capacity() * sizeof(uint32_t) + bit.checkpoint.capacity() * sizeof(uint64_t);
     return bytes;
 }

@@ -5,12 +5,13 @@
 // with nothing). Its time is the word's sample periods from the segment start plus the segment's origin,
 // its sign 1 when the bit became set and 255 when it was cleared.
 //
-// Rather than every event, each bit keeps checkpoints: the sample position and index of an event, taken
-// at the bit's first event and then at every event that lies kCheckpointEvents events or kCheckpointSamples
-// samples after the previous checkpoint. The events between two checkpoints are found again in the words
-// when asked for. A cursor per bit serves reads in ascending order by scanning on from the previous answer
-// (linear over a whole read); any other read starts at the checkpoint before the event and scans at most
-// one checkpoint interval of words, which one read of kCheckpointSamples words holds.
+// Rather than every event, each bit keeps checkpoints: the sample position, index and sign of an event,
+// taken at the bit's first event and then at every event that lies kCheckpointEvents events or
+// kCheckpointSamples samples after the previous checkpoint (12 bytes each; rare changes make every event a
+// checkpoint and need no words read again). The events between two checkpoints are found again in the
+// words when asked for. A cursor per bit serves reads in ascending order by scanning on from the previous
+// answer (linear over a whole read); any other read starts at the checkpoint before the event and scans at
+// most one checkpoint interval of words, which one read of kCheckpointSamples words holds.
 //
 // Words are read through a WordSource given to each call, so the store holds no reader. The cursors and
 // the window of words are changed by every read: a store belongs to one open file and is used only under
@@ -88,7 +89,7 @@ private:
     struct Bit {
         uint32_t count = 0;
         bool ascending = true;  // event times never decrease
-        std::vector<uint64_t> checkpointPosition;
+        std::vector<uint64_t> checkpoint;  // sample position << 1 | the bit's value there
         std::vector<uint32_t> checkpointIndex;
     };
     // The last event a read of the bit found, and the index of the next checkpoint after the one it was
@@ -107,7 +108,7 @@ private:
     // Makes the window hold word `offset` of segment `s`; false when it cannot be read.
     bool Load(WordSource& source, std::size_t s, uint32_t offset);
     // Puts the cursor of `bit` on its checkpoint `c`.
-    bool StartAt(WordSource& source, int bit, std::size_t c);
+    void StartAt(int bit, std::size_t c);
     // Moves the cursor of `bit` over the following events until `stop(index, segment, offset)` holds for one;
     // false when the words end first or cannot be read.
     template <typename Stop>
