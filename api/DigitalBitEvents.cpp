@@ -8,6 +8,12 @@ namespace {
 // Words read per piece while the events are counted: bounded memory whatever the channel's length.
 constexpr uint32_t kPieceWords = 65536;
 
+// Time of the word `offset` sample periods after a segment's first word, at `origin` seconds.
+double EventTime(uint64_t offset, double origin, int32_t millisamples)
+{
+    return AsDouble(PeriodsToSeconds(static_cast<double>(offset), millisamples) + origin);
+}
+
 }  // namespace
 
 void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>& segments, int32_t millisamples)
@@ -61,7 +67,7 @@ void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>
                 previous = word;
                 if (change) {
                     const uint64_t at = static_cast<uint64_t>(offset) + i;
-                    const double t = PeriodsToSeconds(static_cast<double>(at), millisamples) + span.origin;
+                    const double t = EventTime(at, span.origin, millisamples);
                     for (int b = 0; b < kBits; ++b)
                         if (change & (1u << b)) record(b, start + at, t, (word >> b) & 1u);
                 }
@@ -90,7 +96,7 @@ std::size_t CDigitalBitEvents::SegmentOf(uint64_t position) const
 
 double CDigitalBitEvents::TimeAt(std::size_t s, uint64_t offset) const
 {
-    return PeriodsToSeconds(static_cast<double>(offset), m_Millisamples) + m_Segments[s].origin;
+    return EventTime(offset, m_Segments[s].origin, m_Millisamples);
 }
 
 bool CDigitalBitEvents::Load(WordSource& source, std::size_t s, uint32_t offset)
@@ -115,8 +121,8 @@ void CDigitalBitEvents::StartAt(int bit, std::size_t c)
     const Bit& b = m_Bits[static_cast<std::size_t>(bit)];
     const uint64_t position = b.checkpoint[c] >> 1;
     const uint32_t end = c + 1 < b.checkpointIndex.size() ? b.checkpointIndex[c + 1] : b.count;
-    m_Cursors[static_cast<std::size_t>(bit)] = {true, (b.checkpoint[c] & 1u) != 0, b.checkpointIndex[c], position,
-                                                SegmentOf(position), end};
+    m_Cursors[static_cast<std::size_t>(bit)] = {true,     (b.checkpoint[c] & 1u) != 0, b.checkpointIndex[c],
+                                                position, SegmentOf(position),         end};
 }
 
 template <typename Stop>
@@ -185,7 +191,7 @@ bool CDigitalBitEvents::FindTime(WordSource& source, int bit, double t, TimeStop
     if (bit < 0 || bit >= kBits) return false;
     const Bit& b = m_Bits[static_cast<std::size_t>(bit)];
     const double period = PeriodsToSeconds(1.0, m_Millisamples);
-    auto wholly = [&](double t0) { return !(t0 > t) && !(t <= t0 + period); };
+    auto wholly = [&](double t0) { return !(t0 > t) && !(t <= AsDouble(t0 + period)); };
     auto checkpointTime = [&](std::size_t c) {
         const uint64_t position = b.checkpoint[c] >> 1;
         const std::size_t s = SegmentOf(position);

@@ -88,7 +88,7 @@ private:
     };
     struct Bit {
         uint32_t count = 0;
-        bool ascending = true;  // event times never decrease
+        bool ascending = true;             // event times never decrease
         std::vector<uint64_t> checkpoint;  // sample position << 1 | the bit's value there
         std::vector<uint32_t> checkpointIndex;
     };

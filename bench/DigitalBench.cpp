@@ -173,16 +173,18 @@ void Measure(const char* title, const std::string& path, int runs, uint32_t rand
     char extra[96];
     std::snprintf(extra, sizeof extra, "  %llu events of %zu bit entities", static_cast<unsigned long long>(events),
                   bits.size());
-    report("every bit event in order (ns_GetEventData)", Time(runs, [&] {
-               for (const BitEntity& b : bits)
-                   for (uint32_t k = 0; k < b.count; ++k) {
-                       double t = 0;
-                       uint8_t sign = 0;
-                       uint32_t size = 0;
-                       if (ns_GetEventData(h, b.id, k, &t, &sign, 1, &size) != ns_OK) std::exit(1);
-                       g_sink += sign;
-                   }
-           }),
+    report("every bit event in order (ns_GetEventData)",
+           Time(runs,
+                [&] {
+                    for (const BitEntity& b : bits)
+                        for (uint32_t k = 0; k < b.count; ++k) {
+                            double t = 0;
+                            uint8_t sign = 0;
+                            uint32_t size = 0;
+                            if (ns_GetEventData(h, b.id, k, &t, &sign, 1, &size) != ns_OK) std::exit(1);
+                            g_sink += sign;
+                        }
+                }),
            extra);
     if (bits.empty()) return;
 
@@ -204,21 +206,25 @@ void Measure(const char* title, const std::string& path, int runs, uint32_t rand
         }
     });
     report("random ns_GetEventData", data, extra);
-    report("random ns_GetTimeByIndex", Time(runs, [&] {
-               for (uint32_t k = 0; k < randomReads; ++k) {
-                   double t = 0;
-                   if (ns_GetTimeByIndex(h, requests[k].first, requests[k].second, &t) != ns_OK) std::exit(1);
-                   g_sink += static_cast<uint64_t>(t);
-               }
-           }),
+    report("random ns_GetTimeByIndex",
+           Time(runs,
+                [&] {
+                    for (uint32_t k = 0; k < randomReads; ++k) {
+                        double t = 0;
+                        if (ns_GetTimeByIndex(h, requests[k].first, requests[k].second, &t) != ns_OK) std::exit(1);
+                        g_sink += static_cast<uint64_t>(t);
+                    }
+                }),
            extra);
-    report("random ns_GetIndexByTime (at event times)", Time(runs, [&] {
-               for (uint32_t k = 0; k < randomReads; ++k) {
-                   uint32_t index = 0;
-                   ns_GetIndexByTime(h, requests[k].first, times[k], ns_CLOSEST, &index);
-                   if (index != requests[k].second) std::exit(3);
-               }
-           }),
+    report("random ns_GetIndexByTime (at event times)",
+           Time(runs,
+                [&] {
+                    for (uint32_t k = 0; k < randomReads; ++k) {
+                        uint32_t index = 0;
+                        ns_GetIndexByTime(h, requests[k].first, times[k], ns_CLOSEST, &index);
+                        if (index != requests[k].second) std::exit(3);
+                    }
+                }),
            extra);
     std::printf("  %-44s %9.2f us\n", "one random ns_GetEventData", data.median / randomReads * 1e6);
     ns_CloseFile(h);
@@ -233,14 +239,11 @@ int main(int argc, char** argv)
     uint32_t randomReads = 100000;
     std::string dir = "/tmp";
     bool keep = false;
-    static const option longOptions[] = {{"seconds", required_argument, nullptr, 's'},
-                                         {"sample-seconds", required_argument, nullptr, 'S'},
-                                         {"random", required_argument, nullptr, 'r'},
-                                         {"runs", required_argument, nullptr, 'R'},
-                                         {"dir", required_argument, nullptr, 'd'},
-                                         {"keep", no_argument, nullptr, 'k'},
-                                         {"help", no_argument, nullptr, 'h'},
-                                         {nullptr, 0, nullptr, 0}};
+    static const option longOptions[] = {
+        {"seconds", required_argument, nullptr, 's'}, {"sample-seconds", required_argument, nullptr, 'S'},
+        {"random", required_argument, nullptr, 'r'},  {"runs", required_argument, nullptr, 'R'},
+        {"dir", required_argument, nullptr, 'd'},     {"keep", no_argument, nullptr, 'k'},
+        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
     const char* usage =
         "usage: kvd_digital_bench [--seconds S] [--sample-seconds S] [--random N] [--runs R] [--dir DIR] [--keep]\n";
     for (int c; (c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1;) {

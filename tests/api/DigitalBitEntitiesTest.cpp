@@ -30,8 +30,8 @@ struct DigitalCase {
     bool triggered = false;
     int channels = 1;
     uint32_t samplesPerChunk = 3200;
-    std::vector<uint64_t> runs;                    // samples of the run (continuous) or of each sweep
-    std::function<uint16_t(int, uint64_t)> word;   // channel, sample index counted across runs
+    std::vector<uint64_t> runs;                   // samples of the run (continuous) or of each sweep
+    std::function<uint16_t(int, uint64_t)> word;  // channel, sample index counted across runs
 };
 
 // Sweep k starts (1 + 4k) s after the recording start; a continuous run starts with the recording.
@@ -83,6 +83,13 @@ RecordingDesc Recording(const DigitalCase& c)
     return rec;
 }
 
+// Rounds to double: 32-bit x86 computes in 80-bit registers, and the library rounds each step it compares.
+double Stored(double value)
+{
+    volatile double stored = value;
+    return stored;
+}
+
 // The reference: one record per change of each bit of each channel, a run's first word compared with nothing.
 struct Change {
     double time;
@@ -98,9 +105,10 @@ std::vector<std::vector<Change>> ReferenceEvents(const DigitalCase& c)
             for (uint64_t p = 1; p < c.runs[k]; ++p) {
                 const uint16_t before = c.word(ch, next + p - 1), now = c.word(ch, next + p);
                 for (int b = 0; b < 16; ++b)
-                    if ((before ^ now) & (1u << b))
-                        bits[16 * ch + b].push_back({static_cast<double>(p) * 1000.0 / kMillisamples + origin,
-                                                     (now & (1u << b)) ? uint8_t{1} : uint8_t{255}});
+                    if ((before ^ now) & (1u << b)) {
+                        const double t = Stored(Stored(static_cast<double>(p) * 1000.0 / kMillisamples) + origin);
+                        bits[16 * ch + b].push_back({t, (now & (1u << b)) ? uint8_t{1} : uint8_t{255}});
+                    }
             }
         next += c.runs[k];
     }
@@ -113,14 +121,14 @@ bool ReferenceIndexByTime(const std::vector<Change>& events, double t, int32_t f
     double lasttime = 0.0;
     uint32_t lastindex = 0;
     for (uint32_t i = 0; i < events.size(); ++i) {
-        const double t0 = events[i].time, t1 = t0 + kPeriod;
+        const double t0 = events[i].time, t1 = Stored(t0 + kPeriod);
         if (t0 > t) {
-            if (flag == 1 || (flag != -1 && (t - lasttime) > (t0 - t))) lastindex = i;
+            if (flag == 1 || (flag != -1 && Stored(t - lasttime) > Stored(t0 - t))) lastindex = i;
             break;
         }
         lasttime = t1;
         if (!(t > t1)) {
-            const double x = (t1 > t0 ? (t - t0) / (t1 - t0) : 0.0) + i;
+            const double x = Stored((t1 > t0 ? Stored(Stored(t - t0) / Stored(t1 - t0)) : 0.0) + i);
             const double r = flag == -1 ? std::floor(x) : flag == 1 ? std::ceil(x) : std::trunc(x + 0.5);
             lastindex = r <= 0.0 ? 0u : static_cast<uint32_t>(r);
             break;
@@ -148,14 +156,17 @@ std::vector<DigitalCase> Cases()
                          return static_cast<uint16_t>((i % 10000 < 25 ? 1u : 0u) | ((i / 7001) % 2 ? 0x80u : 0u) |
                                                       (i >= 32000 ? 0x8000u : 0u));
                      }});
-    cases.push_back({"every_bit_every_sample", false, 1, 3200, {20000}, [](int, uint64_t i) { return Alternating(i); }});
+    cases.push_back(
+        {"every_bit_every_sample", false, 1, 3200, {20000}, [](int, uint64_t i) { return Alternating(i); }});
     // Two channels: the first changes only at the first sample of each chunk, the second on hashed samples.
-    cases.push_back({"chunk_boundaries", false, 2, 1000, {12000},
-                     [](int ch, uint64_t i) { return ch == 0 ? Hash(i / 1000) : Hash(i); }});
+    cases.push_back({"chunk_boundaries", false, 2, 1000, {12000}, [](int ch, uint64_t i) {
+                         return ch == 0 ? Hash(i / 1000) : Hash(i);
+                     }});
     // Sweeps of 1 and 2 samples among long ones; words at a sweep's start differ from the last of the sweep
     // before; every bit changing on every sample in the first sweep.
-    cases.push_back({"sweeps", true, 1, 700, {5000, 1, 3000, 2, 6000},
-                     [](int, uint64_t i) { return i < 5000 ? Alternating(i) : Hash(i); }});
+    cases.push_back({"sweeps", true, 1, 700, {5000, 1, 3000, 2, 6000}, [](int, uint64_t i) {
+                         return i < 5000 ? Alternating(i) : Hash(i);
+                     }});
     cases.push_back({"sweeps_two_channels", true, 2, 1000, {4500, 4500}, [](int ch, uint64_t i) {
                          return ch == 0 ? static_cast<uint16_t>(i % 3000 < 10 ? 0x0100 : 0) : Alternating(i);
                      }});
@@ -192,8 +203,10 @@ TEST_P(DigitalBitEntities, SameAnswersAsOneRecordPerChange)
         std::vector<uint32_t> order(events.size());
         for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
         std::vector<uint32_t> probes;
-        for (int n = 0; n < 60 && !events.empty(); ++n) probes.push_back(static_cast<uint32_t>(random() % events.size()));
-        for (uint32_t n = 0; n < 20 && n < events.size(); ++n) probes.push_back(static_cast<uint32_t>(events.size() - 1 - n));
+        for (int n = 0; n < 60 && !events.empty(); ++n)
+            probes.push_back(static_cast<uint32_t>(random() % events.size()));
+        for (uint32_t n = 0; n < 20 && n < events.size(); ++n)
+            probes.push_back(static_cast<uint32_t>(events.size() - 1 - n));
         for (const auto* indexes : {&order, &probes})
             for (uint32_t i : *indexes) {
                 double t = -1.0;

@@ -53,7 +53,7 @@ std::vector<Events> Reference(const std::vector<Segment>& segments, int32_t mill
             for (int b = 0; b < Store::kBits; ++b) {
                 const bool before = (s.words[p - 1] >> b) & 1u, now = (s.words[p] >> b) & 1u;
                 if (before != now)
-                    bits[b].push_back({PeriodsToSeconds(static_cast<double>(p), millisamples) + s.origin,
+                    bits[b].push_back({AsDouble(PeriodsToSeconds(static_cast<double>(p), millisamples) + s.origin),
                                        now ? Store::kSet : Store::kCleared});
             }
     }
@@ -64,7 +64,7 @@ std::vector<Events> Reference(const std::vector<Segment>& segments, int32_t mill
 uint32_t ReferenceStop(const Events& events, double t, double period)
 {
     uint32_t i = 0;
-    while (i < events.size() && !(events[i].time > t) && t > events[i].time + period) ++i;
+    while (i < events.size() && !(events[i].time > t) && t > AsDouble(events[i].time + period)) ++i;
     return i;
 }
 
@@ -104,11 +104,14 @@ std::vector<Case> Cases()
     std::vector<Case> cases;
     // Rare changes: bit 0 a pulse every 30,000 samples, bit 3 toggling every 70,001 (beyond the checkpoint
     // spacing in samples), bit 15 once.
-    cases.push_back({"rare", 25000000,
-                     {{Words(400000, [](std::size_t i) {
-                           return static_cast<uint16_t>((i % 30000 < 250 ? 1u : 0u) | ((i / 70001) % 2 ? 8u : 0u) |
-                                                        (i >= 123457 ? 0x8000u : 0u));
-                       }),
+    cases.push_back({"rare",
+                     25000000,
+                     {{Words(400000,
+                             [](std::size_t i) {
+                                 return static_cast<uint16_t>((i % 30000 < 250 ? 1u : 0u) |
+                                                              ((i / 70001) % 2 ? 8u : 0u) |
+                                                              (i >= 123457 ? 0x8000u : 0u));
+                             }),
                        0.25}}});
     // Every bit changes on every sample.
     cases.push_back(
@@ -185,7 +188,8 @@ TEST_P(DigitalBitEventsTest, TimeSearchStopsWhereTheReferenceDoes)
             Store::TimeStop stop;
             ASSERT_TRUE(store.FindTime(source, b, t, stop));
             // A NaN time lies before nothing and after nothing: every event counts as passed.
-            const uint32_t want = std::isnan(t) ? static_cast<uint32_t>(events.size()) : ReferenceStop(events, t, period);
+            const uint32_t want =
+                std::isnan(t) ? static_cast<uint32_t>(events.size()) : ReferenceStop(events, t, period);
             ASSERT_EQ(stop.index, want) << "bit " << b << " time " << t;
             if (want < events.size()) {
                 EXPECT_EQ(stop.time, events[want].time);
@@ -197,12 +201,11 @@ TEST_P(DigitalBitEventsTest, TimeSearchStopsWhereTheReferenceDoes)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Recordings, DigitalBitEventsTest, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), ' ', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Recordings, DigitalBitEventsTest, ::testing::ValuesIn(Cases()), [](const auto& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), ' ', '_');
+    return name;
+});
 
 TEST(DigitalBitEvents, MemoryAndReadCostStayWithinTheirBounds)
 {
