@@ -157,9 +157,9 @@ std::vector<DigitalCase> Cases()
                                                       (i >= 32000 ? 0x8000u : 0u));
                      }});
     cases.push_back(
-        {"every_bit_every_sample", false, 1, 3200, {20000}, [](int, uint64_t i) { return Alternating(i); }});
+        {"every_bit_every_sample", false, 1, 3200, {9000}, [](int, uint64_t i) { return Alternating(i); }});
     // Two channels: the first changes only at the first sample of each chunk, the second on hashed samples.
-    cases.push_back({"chunk_boundaries", false, 2, 1000, {12000}, [](int ch, uint64_t i) {
+    cases.push_back({"chunk_boundaries", false, 2, 1000, {9000}, [](int ch, uint64_t i) {
                          return ch == 0 ? Hash(i / 1000) : Hash(i);
                      }});
     // Sweeps of 1 and 2 samples among long ones; words at a sweep's start differ from the last of the sweep
