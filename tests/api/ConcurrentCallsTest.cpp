@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -178,18 +179,49 @@ TEST_F(ConcurrentCalls, ReferenceHoldsEveryEntityKind)
         EXPECT_EQ(ref.kinds, (1u << ns_ENTITY_EVENT) | (1u << ns_ENTITY_ANALOG) | (1u << ns_ENTITY_SEGMENT)) << ref.path;
 }
 
-// Threads read every entity of one handle, each starting at another entity and another item, so that the
-// same entity's spike cursor, the stream's current chunk and the scratch words are wanted at once.
+// A barrier for a fixed number of threads, reusable round after round.
+class Barrier {
+public:
+    explicit Barrier(int count) : m_count(count) {}
+    void Wait()
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        const int round = m_round;
+        if (++m_arrived == m_count) {
+            m_arrived = 0;
+            ++m_round;
+            m_turn.notify_all();
+        } else {
+            m_turn.wait(lock, [&] { return m_round != round; });
+        }
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_turn;
+    const int m_count;
+    int m_arrived = 0;
+    int m_round = 0;
+};
+
+// Threads read each entity of one handle together, in both variants, so that the same entity's spike
+// cursor, the stream's current chunk and the scratch words are wanted at once; then each reads the
+// entities in an order of its own.
 TEST_F(ConcurrentCalls, OneHandleManyThreads)
 {
     for (const Reference& ref : *s_refs) {
         const uint32_t h = Open(ref);
         ASSERT_NE(h, 0u);
         std::atomic<int> mismatches{0};
+        Barrier barrier(kThreads);
         std::vector<std::thread> threads;
         const uint32_t n = static_cast<uint32_t>(ref.entities[0].size());
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([&, t] {
+                for (uint32_t id = 0; id < n; ++id) {
+                    barrier.Wait();
+                    if (!ref.Matches(h, id, t % 2)) ++mismatches;
+                }
                 for (uint32_t k = 0; k < n; ++k) {
                     const uint32_t id = (k + static_cast<uint32_t>(t) * 5) % n;
                     if (!ref.Matches(h, id, (t + static_cast<int>(k)) % 2)) ++mismatches;
@@ -235,7 +267,7 @@ TEST_F(ConcurrentCalls, OpenAndCloseConcurrently)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round) {
+            for (int round = 0; round < 8; ++round) {
                 const Reference& ref = (*s_refs)[static_cast<std::size_t>(t + round) % s_refs->size()];
                 uint32_t handles[3] = {Open(ref), Open(ref), Open(ref)};
                 for (uint32_t h : handles) {
