@@ -1,5 +1,7 @@
 #include "tests/support/EveryKindRecording.h"
 
+#include <utility>
+
 #include "tests/support/EventRecords.h"
 
 namespace kvdtest {
@@ -28,12 +30,16 @@ RecordingDesc EveryKindRecording(uint16_t version, bool triggered, uint32_t scal
     std::vector<TriggerRecord> triggers;
     for (uint32_t k = 0; k < scale; ++k)
         triggers.push_back({rec.startTime + kMs + k * 20 * kMs, static_cast<uint16_t>(5 + k), 1, 2, 3});
-    ChunkDesc trig;
-    trig.id = "trig0001";
-    trig.from = rec.startTime;
-    trig.to = rec.startTime + span;
-    trig.data = EncodeTriggers(triggers, version >= 5 ? 6 : 4);
-    rec.chunks.push_back(trig);
+    // One event chunk per stream spanning the whole recording.
+    const auto eventChunk = [&](const char* id, std::vector<uint8_t> data) {
+        ChunkDesc chunk;
+        chunk.id = id;
+        chunk.from = rec.startTime;
+        chunk.to = rec.startTime + span;
+        chunk.data = std::move(data);
+        rec.chunks.push_back(std::move(chunk));
+    };
+    eventChunk("trig0001", EncodeTriggers(triggers, version >= 5 ? 6 : 4));
 
     std::vector<SpikeRecord> spikes;
     for (uint32_t k = 0; k < 2 * scale; ++k) {
@@ -44,12 +50,7 @@ RecordingDesc EveryKindRecording(uint16_t version, bool triggered, uint32_t scal
         for (int i = 0; i < 6; ++i) spike.samples.push_back(static_cast<int16_t>(7 + k * 11 + i * 100));
         spikes.push_back(spike);
     }
-    ChunkDesc spks;
-    spks.id = "spks0001";
-    spks.from = rec.startTime;
-    spks.to = rec.startTime + span;
-    spks.data = EncodeSpikes(spikes, version >= 5 ? 8 : 4);
-    rec.chunks.push_back(spks);
+    eventChunk("spks0001", EncodeSpikes(spikes, version >= 5 ? 8 : 4));
     if (version >= 3) AttachIndex(rec);
     return rec;
 }
