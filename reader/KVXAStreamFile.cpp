@@ -21,6 +21,14 @@ using kvd::ReadExact;
 int32_t lSoftwareVersionMajor = 0;
 int32_t lSoftwareVersionMinor = 0;
 
+void kvd::PublishSoftwareVersion(int32_t major, int32_t minor)
+{
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> hold(lock);
+    __atomic_store_n(&lSoftwareVersionMajor, major, __ATOMIC_RELAXED);
+    __atomic_store_n(&lSoftwareVersionMinor, minor, __ATOMIC_RELAXED);
+}
+
 namespace {
 
 // Smallest stream header a file can hold: both chunk heads, a short STRMHDR and a short STRMFMT record.
@@ -28,17 +36,6 @@ constexpr uint64_t kMinStreamHeader = 16 + 792 + 16 + 24;
 constexpr std::size_t kMaxPath = 260;
 
 const KVXHDR kEmptyHeader;
-
-// Sets the exported software-version words to those of the file opened last. Files may be opened from
-// several threads at once: the pair is written under a lock, each word with an atomic store, so that a
-// reader of either word never sees a torn value. The library itself reads each file's own words.
-void PublishSoftwareVersion(int32_t major, int32_t minor)
-{
-    static std::mutex lock;
-    const std::lock_guard<std::mutex> hold(lock);
-    __atomic_store_n(&lSoftwareVersionMajor, major, __ATOMIC_RELAXED);
-    __atomic_store_n(&lSoftwareVersionMinor, minor, __ATOMIC_RELAXED);
-}
 
 }  // namespace
 
@@ -159,8 +156,8 @@ int CKVXAStreamFile::OpenFile(const char* path)
     m_TimeStampStop.SetTimeStamp(m_pHdr->U64(KVXHDR::kStopTime));
     SettleStartTime();
 
-    PublishSoftwareVersion(static_cast<int32_t>(GetSoftwareVersionMajor()),
-                           static_cast<int32_t>(GetSoftwareVersionMinor()));
+    kvd::PublishSoftwareVersion(static_cast<int32_t>(GetSoftwareVersionMajor()),
+                                static_cast<int32_t>(GetSoftwareVersionMinor()));
 
     // Writers 1.0 to 1.33 stored neither a usable recording mode nor a sweep length.
     const uint32_t writer = GetSoftwareVersionMajor();

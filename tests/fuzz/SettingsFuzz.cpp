@@ -18,7 +18,7 @@
 #include "settings/KVXAInfoTrigger.h"
 #include "settings/MGrid9StimulatorProperty.h"
 #include "settings/MMEATriggerProperty.h"
-#include "settings/MSettingsReader.h"
+#include "io/MSettingsReader.h"
 #include "settings/MTimeWindowProperty.h"
 #include "tests/fuzz/SettingsFuzzInput.h"
 
