@@ -6,10 +6,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <memory>
 
 #include "include/nsAPItypes.h"
 #include "reader/KVXAStreamFile.h"
