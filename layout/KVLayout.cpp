@@ -646,7 +646,7 @@ int CKVLayout::CType::ReadFile(const char* path, const char* firstLine)
 {
     // A type read twice starts from scratch rather than mixing two files.
     Reset();
-    FILE* file = path ? std::fopen(path, "r") : nullptr;
+    FILE* file = path ? std::fopen(path, "re") : nullptr;
     if (!file) return -1;
 
     std::string line, rest;
