@@ -50,6 +50,14 @@ bool CKVXAMergeOutput::Commit()
     m_pFile = nullptr;
     if (ok && std::rename(m_szTempPath.c_str(), m_szPath.c_str()) == 0) {
         m_szTempPath.clear();
+        // The new name itself is made durable with the folder; a failure here loses nothing written.
+        const std::size_t slash = m_szPath.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : m_szPath.substr(0, slash + 1);
+        const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+        if (dir >= 0) {
+            fsync(dir);
+            close(dir);
+        }
         return true;
     }
     unlink(m_szTempPath.c_str());
