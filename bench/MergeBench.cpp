@@ -2,7 +2,7 @@
 //   kvd_merge_bench [--seconds S] [--dir DIR] [--runs N] [--keep]
 // Makes two kvdsynth sample recordings of S seconds each (60 electrodes and one digital channel at 25 kHz,
 // a trigger and a spike stream; the default of 163 s is about 500 MB each) in DIR, reads them once to bring
-// them into the page cache, and then, N times in turn:
+// them into the page cache, and then, N times, after a sync and taking turns at going first:
 //   - copies both files into one output with 1 MB reads and writes, then flushes it to the disk;
 //   - merges them with CKVXAStreamFile::CopyMerge (which also flushes its output to the disk).
 // Reports each time, MB/s of input bytes, and the ratio merge / copy of every run with the median and the
@@ -17,32 +17,15 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "reader/FileIO.h"
 #include "reader/KVXAStreamFile.h"
 #include "tools/SampleRecording.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(const std::function<void()>& f)
-{
-    const auto t0 = Clock::now();
-    f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-uint64_t g_sink = 0;
-
-void ReadSequentially(const std::string& path)
-{
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) std::exit(1);
-    std::vector<char> block(1 << 20);
-    std::size_t n;
-    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) g_sink += static_cast<unsigned char>(block[n - 1]);
-    std::fclose(f);
-}
+using kvdbench::ReadSequentially;
+using kvdbench::Seconds;
 
 // One sequential read of every input and one write of the same bytes, flushed to the disk.
 void Copy(const std::vector<std::string>& inputs, const std::string& output)
@@ -105,7 +88,14 @@ int main(int argc, char** argv)
     for (int run = 1; run <= runs; ++run) {
         std::remove(copied.c_str());
         std::remove(merged.c_str());
-        const double c = Seconds([&] { Copy(inputs, copied); });
+        // Each timing starts with nothing left to write back, and the two take turns going first.
+        double c = 0;
+        const auto copy = [&] {
+            sync();
+            c = Seconds([&] { Copy(inputs, copied); });
+        };
+        if (run % 2) copy();
+        sync();
         const double m = Seconds([&] {
             std::vector<CKVXAStreamFile> files(inputs.size());
             std::vector<CKVXAStreamFile*> array;
@@ -120,6 +110,7 @@ int main(int argc, char** argv)
                 std::exit(1);
             }
         });
+        if (run % 2 == 0) copy();
         copies.push_back(c);
         merges.push_back(m);
         ratios.push_back(m / c);

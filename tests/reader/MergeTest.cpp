@@ -21,6 +21,7 @@
 #include "streams/KVXAEvent.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/EventRecords.h"
+#include "tests/support/FolderNames.h"
 #include "tests/support/LayoutChunkBuilder.h"
 #include "tests/support/RecordingBuilder.h"
 #include "tests/support/StimulatorChunkBuilder.h"
@@ -117,19 +118,6 @@ std::vector<uint8_t> FileBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Names in a folder, without "." and "..".
-std::vector<std::string> FolderNames(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::string MergeError()
@@ -400,7 +388,7 @@ TEST(Merge, IncompatibleRecordingsAreRefusedWithTheirReason)
         EXPECT_EQ(m.Run(), 1);
         EXPECT_EQ(MergeError(), c.message);
         EXPECT_EQ(CKVXAStreamFile::CheckIdentFormat(m.files[0].get(), m.files[1].get()), 0);
-        EXPECT_EQ(FolderNames(m.dir.Path()), (std::vector<std::string>{"in0.kvd", "in1.kvd"}));
+        EXPECT_EQ(kvdtest::FolderNames(m.dir.Path()), (std::vector<std::string>{"in0.kvd", "in1.kvd"}));
     }
     // Compatible recordings clear the message.
     Merge m({Continuous(0, 640), Continuous(5 * kSecond, 640)});
@@ -422,7 +410,7 @@ TEST(Merge, AnOutputThatNamesASourceIsRefusedBeforeWriting)
         EXPECT_EQ(MergeError(), "The output file is one of the input files.");
         EXPECT_EQ(FileBytes(m.paths[1]), before);
     }
-    EXPECT_EQ(FolderNames(m.dir.Path()).size(), 4u);  // no temporary file either
+    EXPECT_EQ(kvdtest::FolderNames(m.dir.Path()).size(), 4u);  // no temporary file either
 }
 
 TEST(Merge, UnopenedSourcesAndUnwritableOutputsAreRefused)
@@ -438,7 +426,7 @@ TEST(Merge, UnopenedSourcesAndUnwritableOutputsAreRefused)
         EXPECT_EQ(m.writer.CopyMerge(files, 1, out.c_str(), nullptr), 1);
         EXPECT_EQ(MergeError(), "Error opening output file.");
     }
-    EXPECT_EQ(FolderNames(m.dir.Path()), std::vector<std::string>{"in0.kvd"});
+    EXPECT_EQ(kvdtest::FolderNames(m.dir.Path()), std::vector<std::string>{"in0.kvd"});
 }
 
 // ---- Cancellation and failures leave no output ------------------------------------------------------------
@@ -479,7 +467,7 @@ TEST(Merge, CancellingAtAnyPointLeavesNoOutput)
         EXPECT_EQ(m.Run(Record), 1);
         EXPECT_EQ(MergeError(), "Merging canceled.");
         EXPECT_EQ(g_reports.size(), at);
-        EXPECT_EQ(FolderNames(m.dir.Path()), (std::vector<std::string>{"in0.kvd", "in1.kvd"}));
+        EXPECT_EQ(kvdtest::FolderNames(m.dir.Path()), (std::vector<std::string>{"in0.kvd", "in1.kvd"}));
         EXPECT_EQ(FileBytes(m.paths[0]), before);
     }
     g_cancelAt = -1;
@@ -502,7 +490,7 @@ TEST(Merge, AFailedWriteLeavesNoOutputAndKeepsAnOldOne)
     EXPECT_EQ(result, 1);
     EXPECT_EQ(MergeError(), "Error writing output file.");
     EXPECT_EQ(FileBytes(m.out), (std::vector<uint8_t>{'o', 'l', 'd'}));
-    EXPECT_EQ(FolderNames(m.dir.Path()), (std::vector<std::string>{"in0.kvd", "in1.kvd", "merged.kvd"}));
+    EXPECT_EQ(kvdtest::FolderNames(m.dir.Path()), (std::vector<std::string>{"in0.kvd", "in1.kvd", "merged.kvd"}));
     // With room again, the merge replaces the old file.
     EXPECT_EQ(m.Run(), 0) << MergeError();
     EXPECT_GT(FileBytes(m.out).size(), 20000u);

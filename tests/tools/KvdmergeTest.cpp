@@ -15,6 +15,7 @@
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAStream.h"
 #include "tests/support/RecordingBuilder.h"
+#include "tests/support/FolderNames.h"
 
 namespace {
 
@@ -34,10 +35,12 @@ std::string Drain(int fd)
     return text;
 }
 
+// Starts kvdmerge with `args`, its standard output and error on the write ends of the two pipes (made
+// here unless already open).
 pid_t Start(const std::vector<std::string>& args, int out[2], int err[2])
 {
-    EXPECT_EQ(pipe(out), 0);
-    EXPECT_EQ(pipe(err), 0);
+    if (out[1] < 0 && pipe(out) != 0) ADD_FAILURE() << "pipe";
+    if (err[1] < 0 && pipe(err) != 0) ADD_FAILURE() << "pipe";
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -59,7 +62,7 @@ pid_t Start(const std::vector<std::string>& args, int out[2], int err[2])
 
 ToolRun Kvdmerge(const std::vector<std::string>& args)
 {
-    int out[2], err[2];
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
     const pid_t pid = Start(args, out, err);
     ToolRun r;
     r.out = Drain(out[0]);
@@ -81,18 +84,6 @@ kvdtest::RecordingDesc Recording(uint64_t offset, uint64_t samples)
     kvdtest::AddSampleChunks(rec, {0}, {{rec.startTime, samples}}, 320);
     rec.stopTime = rec.startTime + samples * 40000ULL;
     return rec;
-}
-
-std::vector<std::string> FolderNames(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST(Kvdmerge, WrongUsageExitsWithTwoAndHelpDescribesTheTool)
@@ -154,7 +145,7 @@ TEST(Kvdmerge, RefusalsAndFailuresSayWhyAndExitWithOne)
     r = Kvdmerge({"-q", dir.Path("out.kvd"), a, dir.Path("missing.kvd")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("missing.kvd cannot be opened"), std::string::npos);
-    EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"a.kvd", "b.kvd"}));
+    EXPECT_EQ(kvdtest::FolderNames(dir.Path()), (std::vector<std::string>{"a.kvd", "b.kvd"}));
 }
 
 TEST(Kvdmerge, AnInterruptedMergeLeavesNoOutput)
@@ -162,7 +153,7 @@ TEST(Kvdmerge, AnInterruptedMergeLeavesNoOutput)
     kvdtest::TempDir dir;
     const std::string a = Recording(0, 1600).WriteTo(dir.Path("a.kvd"));
     const std::string b = Recording(5 * kSecond, 1600).WriteTo(dir.Path("b.kvd"));
-    int out[2], err[2];
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
     // Standard error is a full pipe: the tool's first progress line blocks inside the merge until the
     // signal has arrived and the pipe is drained, so the signal always lands in the middle of the merge.
     ASSERT_EQ(pipe(err), 0);
@@ -172,24 +163,10 @@ TEST(Kvdmerge, AnInterruptedMergeLeavesNoOutput)
     for (ssize_t n; (n = write(err[1], filler.data(), filler.size())) > 0;) filled += static_cast<std::size_t>(n);
     for (ssize_t n; (n = write(err[1], filler.data(), 1)) > 0;) filled += static_cast<std::size_t>(n);
     fcntl(err[1], F_SETFL, 0);
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        close(out[0]);
-        close(err[0]);
-        std::string tool = KVDMERGE_PATH;
-        std::string o = dir.Path("out.kvd");
-        char* argv[] = {tool.data(), o.data(), const_cast<char*>(a.c_str()), const_cast<char*>(b.c_str()), nullptr};
-        execv(argv[0], argv);
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
+    const pid_t pid = Start({dir.Path("out.kvd"), a, b}, out, err);
     // The temporary output appears once the merge writes; then the tool is blocked on its first line.
-    for (int i = 0; i < 500 && FolderNames(dir.Path()).size() < 3; ++i) usleep(10000);
-    EXPECT_EQ(FolderNames(dir.Path()).size(), 3u);
+    for (int i = 0; i < 500 && kvdtest::FolderNames(dir.Path()).size() < 3; ++i) usleep(10000);
+    EXPECT_EQ(kvdtest::FolderNames(dir.Path()).size(), 3u);
     usleep(50000);
     kill(pid, SIGTERM);
     usleep(50000);
@@ -203,7 +180,7 @@ TEST(Kvdmerge, AnInterruptedMergeLeavesNoOutput)
     ASSERT_GE(text.size(), filled);
     text = text.substr(filled);
     EXPECT_NE(text.find("kvdmerge: Merging canceled.\n"), std::string::npos) << text;
-    EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"a.kvd", "b.kvd"}));
+    EXPECT_EQ(kvdtest::FolderNames(dir.Path()), (std::vector<std::string>{"a.kvd", "b.kvd"}));
 }
 
 }  // namespace
