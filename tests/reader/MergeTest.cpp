@@ -268,6 +268,33 @@ TEST(Merge, RecordingsGivenInReverseAreMergedInStartOrder)
               m.files[0]->GetKVXHDR()->U64(KVXHDR::kStopTime) + 960 * kNsPerSample);
 }
 
+TEST(Merge, RecordingsOfOldWritersMergeIntoTheCurrentForm)
+{
+    // Header version 4: streams name their chunks by stream ID ("00001raw", "00002trg"); the merged file is
+    // of version 11, where the chunks carry the buffer IDs that the reader gave the streams.
+    std::vector<RecordingDesc> recs = {Continuous(0, 1600), Continuous(5 * kSecond, 1600)};
+    for (RecordingDesc& rec : recs) {
+        rec.version = 4;
+        for (kvdtest::ChunkDesc& c : rec.chunks) c.id = c.id == "elec0001" ? "00001raw" : "00002TRG";
+    }
+    Merge m(recs);
+    ASSERT_EQ(m.Run(), 0) << MergeError();
+    std::unique_ptr<CKVXAStreamFile> merged = m.Merged();
+    EXPECT_EQ(merged->GetHeaderVersion(), 11);
+    EXPECT_STREQ(merged->GetStream(0)->GetDataChunkID(), "elec0001");
+    EXPECT_STREQ(merged->GetStream(1)->GetDataChunkID(), "trig0001");
+    const std::vector<ChunkInfo> chunks = ChunksOf(*merged);
+    ASSERT_EQ(chunks.size(), 20u);
+    EXPECT_EQ(chunks[0].id, "elec0001");
+    EXPECT_EQ(chunks[1].id, "trig0001");
+    EXPECT_EQ(merged->GetStream(0)->GetRawDataBufferSizeOfChannel(), 3200);
+    // The second recording's trigger events moved with their chunks.
+    std::unique_ptr<CKVXAEvent> event(merged->GetStream(1)->GetFirstEvent());
+    for (int k = 0; k < 5 && event; ++k) ASSERT_TRUE(event->Next());
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->Get_TimeStamp()->GetTimeStamp(), recs[0].stopTime + kMs);
+}
+
 TEST(Merge, ChunksAboveTheCloneLimitAreCopiedWhole)
 {
     // 128 channels and 3200 samples a chunk: 819,200 bytes of samples.
