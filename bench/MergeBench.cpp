@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "reader/FileIO.h"
+#include "io/FileIO.h"
 #include "reader/KVXAStreamFile.h"
 #include "tools/SampleRecording.h"
 
