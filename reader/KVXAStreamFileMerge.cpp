@@ -14,7 +14,6 @@
 #include "reader/KVXAMergeOutput.h"
 #include "reader/KVXAStreamFile.h"
 #include "settings/MGrid9StimulatorProperty.h"
-#include "streams/KVXAEvent.h"
 #include "streams/KVXAStream.h"
 
 char CKVXAStreamFile::m_merge_error_string[256] = {};
@@ -306,10 +305,8 @@ int CKVXAStreamFile::CopyChunk(CKVXAStreamFile& source, CKVXAChunk& chunk, uint6
     // Chunks of old files carry an id made from the stream ID; the merged file names them by buffer ID.
     const bool renamed =
         stream && sourceStream && std::strcmp(stream->GetDataChunkID(), sourceStream->GetDataChunkID()) != 0;
-    std::memcpy(head, renamed ? stream->GetDataChunkID() : chunk.GetChunkID(), 8);
-    kvd::StoreU64(head + 8, size + 16);
-    kvd::StoreU64(head + 16, chunk.GetFrom() + shift);
-    kvd::StoreU64(head + 24, chunk.GetTo() + shift);
+    CKVXAChunk::EncodeHead(head, renamed ? stream->GetDataChunkID() : chunk.GetChunkID(), size, chunk.GetFrom() + shift,
+                           chunk.GetTo() + shift);
     if (!kvd::WriteExact(m_pFile, head, sizeof head)) return MergeFailed("Error writing output file.");
 
     FILE* in = source.GetFilePointer();
@@ -320,12 +317,7 @@ int CKVXAStreamFile::CopyChunk(CKVXAStreamFile& source, CKVXAChunk& chunk, uint6
         if (!kvd::ReadAt(in, chunk.GetDataPosition(), m_MergeBuffer.data(), m_MergeBuffer.size()))
             return MergeFailed("Error reading input file.");
         chunk.SetStream(stream);
-        std::unique_ptr<CKVXAEvent> cursor(chunk.GetFirstEvent(reinterpret_cast<char*>(m_MergeBuffer.data())));
-        if (cursor && cursor->HasEventTimeData()) {
-            cursor->ChangeTimestamp(shift);
-            while (chunk.ReadNextEvent(cursor.get())) cursor->ChangeTimestamp(shift);
-        }
-        cursor.reset();
+        chunk.ShiftEventTimes(m_MergeBuffer.data(), shift);
         chunk.SetStream(nullptr);
         if (!kvd::WriteExact(m_pFile, m_MergeBuffer.data(), m_MergeBuffer.size()))
             return MergeFailed("Error writing output file.");
