@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/SequentialRead.h"
+#include "bench/BenchSupport.h"
 #include "include/nsAPItypes.h"
 #include "tests/support/ByteWriter.h"
 #include "tests/support/RecordingBuilder.h"
@@ -29,9 +29,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-uint64_t g_sink = 0;
+using kvdbench::Clock;
+using kvdbench::ReadSequentially;
+using kvdbench::g_sink;
 
 struct Spread {
     double median = 0, low = 0, high = 0;
@@ -48,8 +48,6 @@ Spread Time(int runs, const std::function<void()>& f)
     std::sort(t.begin(), t.end());
     return {t[t.size() / 2], t.front(), t.back()};
 }
-
-void ReadSequentially(const std::string& path) { g_sink += kvdbench::SequentialRead(path); }
 
 long StatusKb(const char* field)
 {

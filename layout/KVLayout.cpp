@@ -221,6 +221,17 @@ bool CKVLayout::WriteLayout(FILE* file) const
     return kvd::WriteExact(file, out.data(), out.size());
 }
 
+void CKVLayout::CopyLayout(const CKVLayout& other)
+{
+    if (this == &other) return;
+    m_SourceType = other.m_SourceType;
+    m_iTotal = other.m_iTotal;
+    m_iElectrodes = other.m_iElectrodes;
+    m_iAnalog = other.m_iAnalog;
+    m_iDigi = other.m_iDigi;
+    m_ChannelList = other.m_ChannelList;
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // CKVLayout: standard layouts
 
