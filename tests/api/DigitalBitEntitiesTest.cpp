@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct DigitalCase {
     std::vector<uint64_t> runs;                   // samples of the run (continuous) or of each sweep
     std::function<uint16_t(int, uint64_t)> word;  // channel, sample index counted across runs
 };
+
+// Test listings name a case rather than dump its bytes.
+void PrintTo(const DigitalCase& c, std::ostream* os) { *os << c.name; }
 
 // Sweep k starts (1 + 4k) s after the recording start; a continuous run starts with the recording.
 uint64_t RunStart(const RecordingDesc& rec, const DigitalCase& c, std::size_t k)

@@ -8,6 +8,7 @@
 #include <limits>
 #include <numeric>
 #include <random>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,9 @@ struct Case {
     int32_t millisamples;
     std::vector<Segment> segments;
 };
+
+// Test listings name a case rather than dump its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 std::vector<Case> Cases()
 {
