@@ -18,6 +18,7 @@ double EventTime(uint64_t offset, double origin, int32_t millisamples)
 
 void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>& segments, int32_t millisamples)
 {
+    m_bBuilt = false;
     m_Millisamples = millisamples;
     m_Segments.clear();
     m_Bits = {};
@@ -85,6 +86,7 @@ void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>
         bit.checkpoint.shrink_to_fit();
     }
     m_Segments.shrink_to_fit();
+    m_bBuilt = true;
 }
 
 std::size_t CDigitalBitEvents::SegmentOf(uint64_t position) const

@@ -67,6 +67,8 @@ public:
     // Scans every word of the segments once, in pieces, and keeps the counts and checkpoints. A segment
     // ends where its data ends.
     void Build(WordSource& source, const std::vector<SegmentSpan>& segments, int32_t millisamples);
+    // True once Build has run to its end.
+    bool Built() const { return m_bBuilt; }
 
     uint32_t Count(int bit) const { return m_Bits[static_cast<std::size_t>(bit)].count; }
     // Event `index` of `bit`; false when there is none or the words cannot be read again.
@@ -118,6 +120,7 @@ private:
     bool Seek(WordSource& source, int bit, uint32_t index);
 
     int32_t m_Millisamples = 0;
+    bool m_bBuilt = false;
     std::vector<Segment> m_Segments;
     std::array<Bit, kBits> m_Bits;
     std::array<Cursor, kBits> m_Cursors;

@@ -24,6 +24,8 @@ namespace {
 // Words read per piece when a large request is served: bounded memory whatever the request size, and a
 // piece small enough to stay in the cache between reading and converting.
 constexpr uint32_t kPieceSamples = 65536;
+// Requests of this many values (1 MiB of doubles) or more are written past the processor's caches.
+constexpr uint32_t kStreamingValues = 1u << 17;
 constexpr uint32_t kNoSamplesYet = 10000000;
 
 // The entity map's reading of a buffer ID.
@@ -101,6 +103,21 @@ bool CKVD::IsFileExistent(uint32_t hFile) const
 CKVD::DataSource* CKVD::Entity(const File& file, uint32_t dwEntityID) const
 {
     return dwEntityID < file.entities.size() ? file.entities[dwEntityID].get() : nullptr;
+}
+
+CKVD::DataSource* CKVD::CountedEntity(File& file, uint32_t dwEntityID)
+{
+    DataSource* ds = Entity(file, dwEntityID);
+    if (!ds || !ds->bitEvents || ds->bitEvents->Built()) return ds;
+    // The channel's 16 bit entities, in bit order, share the store.
+    CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
+    if (!stream) return ds;
+    std::vector<DataSource*> bits;
+    for (const auto& entity : file.entities)
+        if (entity->bitEvents == ds->bitEvents) bits.push_back(entity.get());
+    if (bits.size() != CDigitalBitEvents::kBits) return ds;
+    CountDigiEvents(file.reader.get(), stream, bits.data(), ds->lIndex, BaseTime(file.reader.get()));
+    return ds;
 }
 
 bool CKVD::IsEntityExistent(const File& file, uint32_t dwEntityID) const { return Entity(file, dwEntityID) != nullptr; }
@@ -370,13 +387,12 @@ void CKVD::AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, C
 {
     if (stream->GetChannelCount() <= 0) return;
     if (stream->HasContinuousData())
-        AddContinuousChannels(file, list, i, stream, basetime);
+        AddContinuousChannels(list, i, stream, basetime);
     else
         AddTriggeredChannels(file, list, i, stream, basetime);
 }
 
-void CKVD::AddContinuousChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
-                                 double basetime)
+void CKVD::AddContinuousChannels(EntityList& list, int32_t i, CKVXAStream* stream, double basetime)
 {
     const bool digital = IsDigital(stream->GetBufferID());
     const int32_t n = std::max<int32_t>(0, stream->GetRawDataBufferSizeOfChannel());
@@ -389,7 +405,7 @@ void CKVD::AddContinuousChannels(CKVXAStreamFile& file, EntityList& list, int32_
         ds->vIndexTime.push_back(block);
         const DataSource& analog = *ds;
         list.push_back(std::move(ds));
-        if (digital) AddDigitalBits(file, list, stream, analog, basetime);
+        if (digital) AddDigitalBits(list, analog);
     }
 }
 
@@ -409,7 +425,7 @@ void CKVD::AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t
         ds->vIndexTime = sweeps.blocks;
         const DataSource& analog = *ds;
         list.push_back(std::move(ds));
-        if (digital) AddDigitalBits(file, list, stream, analog, basetime);
+        if (digital) AddDigitalBits(list, analog);
     }
     // Each sweep is one segment.
     for (IndexTime& block : sweeps.blocks) block.dwNumber = 1;
@@ -425,11 +441,11 @@ void CKVD::AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t
     }
 }
 
-void CKVD::AddDigitalBits(CKVXAStreamFile& file, EntityList& list, CKVXAStream* stream, const DataSource& analog,
-                          double basetime)
+void CKVD::AddDigitalBits(EntityList& list, const DataSource& analog)
 {
-    std::vector<DataSource*> bits;
-    for (int32_t b = 0; b < 16; ++b) {
+    // The events are counted when one of the bits is first asked for (CountedEntity).
+    auto events = std::make_shared<CDigitalBitEvents>();
+    for (int32_t b = 0; b < CDigitalBitEvents::kBits; ++b) {
         auto ds = std::make_unique<DataSource>();
         ds->szStreamID = analog.szStreamID;
         ds->lStreamID = analog.lStreamID;
@@ -440,10 +456,9 @@ void CKVD::AddDigitalBits(CKVXAStreamFile& file, EntityList& list, CKVXAStream* 
         ds->dwType = ns_ENTITY_EVENT;
         ds->single = 1;
         ds->dwMinSampleCount = ds->dwMaxSampleCount = 1;
-        bits.push_back(ds.get());
+        ds->bitEvents = events;
         list.push_back(std::move(ds));
     }
-    CountDigiEvents(&file, stream, bits.data(), analog.lIndex, basetime);
 }
 
 namespace {
@@ -496,10 +511,14 @@ std::vector<CDigitalBitEvents::SegmentSpan> DigitalSegments(CKVXAStreamFile& fil
 void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex,
                            double basetime)
 {
-    // One pass over the channel's words counts each bit's events and keeps its checkpoints.
-    auto events = std::make_shared<CDigitalBitEvents>();
+    // One pass over the channel's words counts each bit's events and keeps its checkpoints. The store is
+    // handed over whole: a count that fails on the way (memory) leaves the bits as they were.
+    CDigitalBitEvents counted;
     ChannelWords words(*pStream, lIndex);
-    events->Build(words, DigitalSegments(*pFile, *pStream, basetime), pStream->GetMilliSamplesPerSecond());
+    counted.Build(words, DigitalSegments(*pFile, *pStream, basetime), pStream->GetMilliSamplesPerSecond());
+    if (!pDS[0]->bitEvents) pDS[0]->bitEvents = std::make_shared<CDigitalBitEvents>();
+    std::shared_ptr<CDigitalBitEvents> events = pDS[0]->bitEvents;
+    *events = std::move(counted);
     for (int b = 0; b < CDigitalBitEvents::kBits; ++b) {
         pDS[b]->bitEvents = events;
         pDS[b]->dwItemCount = events->Count(b);
@@ -563,7 +582,7 @@ bool CKVD::GetFileInfo(File& opened, ns_FILEINFO* pFileInfo)
 
 bool CKVD::GetEntityInfo(File& file, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t)
 {
-    const DataSource* ds = Entity(file, dwEntityID);
+    const DataSource* ds = CountedEntity(file, dwEntityID);
     if (!ds || !pEntityInfo) return false;
     char label[32];
     if (ds->lSubIndex == -1)
@@ -651,11 +670,13 @@ bool CKVD::ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint
 {
     const SampleScale scale = ScaleOf(*stream, IsDigital(ds.szStreamID));
     // Each chunk's samples are converted where they lie, in the file's sample cache or in the chunk read,
-    // straight into the caller's buffer.
+    // straight into the caller's buffer; past the caches when the values are more than the caches hold.
+    const bool streaming = dwIndexCount >= kStreamingValues;
     const int64_t got = stream->TakeChannel(ds.lIndex, dwStartIndex, dwIndexCount,
                                             [&](const int16_t* samples, uint64_t n, uint64_t at) {
-        scale.Convert(samples, n, pData ? pData + at : nullptr);
+        scale.Convert(samples, n, pData ? pData + at : nullptr, streaming);
     });
+    if (streaming) SampleScale::Flush();
     if (got != static_cast<int64_t>(dwIndexCount)) return false;  // the file holds less than it announced
     if (pdwContCount) *pdwContCount = dwIndexCount;
     return true;
@@ -709,7 +730,7 @@ bool CKVD::GetEventInfo(File& file, uint32_t dwEntityID, ns_EVENTINFO* pEventInf
 bool CKVD::GetEventData(File& file, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
                         uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
 {
-    const DataSource* ds = Entity(file, dwEntityID);
+    const DataSource* ds = CountedEntity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_EVENT || nIndex >= ds->dwItemCount) return false;
     CDigitalBitEvents::Event bit;
     const IndexTime* block = nullptr;
@@ -844,7 +865,7 @@ bool CKVD::ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* s
 
 bool CKVD::GetTimeByIndex(File& file, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
 {
-    const DataSource* ds = Entity(file, dwEntityID);
+    const DataSource* ds = CountedEntity(file, dwEntityID);
     if (!ds || dwIndex >= ds->dwItemCount) return false;
     const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
@@ -915,7 +936,7 @@ CKVD::IndexTime OneItemBlock(uint32_t index, double t)
 
 bool CKVD::GetIndexByTime(File& file, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
 {
-    const DataSource* ds = Entity(file, dwEntityID);
+    const DataSource* ds = CountedEntity(file, dwEntityID);
     // A NaN time lies nowhere: no index answers it.
     if (!ds || std::isnan(dTime)) return false;
     CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);

@@ -64,8 +64,9 @@ public:
         // Blocks start in ascending time and do not overlap: time searches may bisect.
         bool bOrderedBlocks = false;
         // Bit entities: the events of the digital channel's 16 bits (this entity's bit is lSubIndex), shared
-        // by the channel's bit entities. Reads move its cursors: it belongs to this file's entity list and is
-        // used only by calls on this file, so a per-file lock covers it.
+        // by the channel's bit entities; counted when one of them is first asked for (CountedEntity), until
+        // then dwItemCount is 0. Reads move its cursors: it belongs to this file's entity list and is used
+        // only by calls on this file, so a per-file lock covers it.
         std::shared_ptr<CDigitalBitEvents> bitEvents;
         // Spike entities: the spike channel numbers counted as this entity's spikes (-1: none).
         int32_t lSpikeChannels[2] = {-1, -1};
@@ -145,18 +146,18 @@ private:
     struct SweepBlocks;
 
     DataSource* Entity(const File& file, uint32_t dwEntityID) const;
+    // The entity with its item count settled: a bit entity's digital channel is counted on first use.
+    DataSource* CountedEntity(File& file, uint32_t dwEntityID);
     double BaseTime(CKVXAStreamFile* file) const;
 
     // Steps of the entity list: one per stream kind, each appending that stream's records to `list`.
     void AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     bool AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     void AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
-    void AddContinuousChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
-                               double basetime);
+    void AddContinuousChannels(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     void AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
                               double basetime);
-    void AddDigitalBits(CKVXAStreamFile& file, EntityList& list, CKVXAStream* stream, const DataSource& analog,
-                        double basetime);
+    void AddDigitalBits(EntityList& list, const DataSource& analog);
 
     // Steps of reading sample words into the host's buffer.
     bool ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex,

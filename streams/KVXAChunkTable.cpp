@@ -20,23 +20,19 @@ std::size_t CKVXAChunkTable::ReadHead(uint8_t* head)
     // Heads are read through a window: the heads of chunks that follow a small chunk come with the same
     // positioned read, and a head after a large chunk costs one read of the window, never a read of the
     // chunk's data.
-    Window* window = m_pWindow.get();
-    if (!window || m_qwNext < window->position || m_qwNext + CKVXAChunk::kHeadSize > window->position + window->size) {
-        // A window that holds kept data stays with it; the next one gets bytes of its own.
-        if (!window || window->kept > 0) m_pWindow = std::make_shared<Window>();
-        window = m_pWindow.get();
+    Window& window = m_Window;
+    if (m_qwNext < window.position || m_qwNext + CKVXAChunk::kHeadSize > window.position + window.size) {
         const std::size_t size = m_bKeep ? kKeepingWindowSize : kWindowSize;
-        if (window->capacity < size) {
-            window->bytes.reset(new uint8_t[size]);
-            window->capacity = size;
+        if (window.capacity < size) {
+            window.bytes.reset(new uint8_t[size]);
+            window.capacity = size;
         }
-        window->size = kvd::ReadUpTo(m_pFile, m_qwNext, window->bytes.get(), size);
-        window->position = m_qwNext;
+        window.size = kvd::ReadUpTo(m_pFile, m_qwNext, window.bytes.get(), size);
+        window.position = m_qwNext;
     }
-    const uint64_t offset = m_qwNext - window->position;
-    const std::size_t got =
-        offset < window->size ? std::min<std::size_t>(CKVXAChunk::kHeadSize, window->size - offset) : 0;
-    std::memcpy(head, window->bytes.get() + offset, got);
+    const uint64_t offset = m_qwNext - window.position;
+    const std::size_t got = offset < window.size ? std::min<std::size_t>(CKVXAChunk::kHeadSize, window.size - offset) : 0;
+    std::memcpy(head, window.bytes.get() + offset, got);
     return got;
 }
 
@@ -45,28 +41,28 @@ void CKVXAChunkTable::KeepWindowData(bool keep)
     m_bKeep = keep;
     if (keep) return;
     m_Kept.clear();
-    if (m_pWindow) m_pWindow->kept = 0;
     m_qwKeptBytes = 0;
 }
 
 void CKVXAChunkTable::Keep(uint64_t dataPosition, uint64_t size)
 {
-    Window* window = m_pWindow.get();
-    if (!m_bKeep || !window || size == 0 || dataPosition < window->position) return;
-    const uint64_t offset = dataPosition - window->position;
-    if (offset > window->size || size > window->size - offset) return;
-    if (window->kept == 0 && m_qwKeptBytes + window->capacity > kMaxKeptBytes) return;
-    if (!m_Kept.emplace(dataPosition, Kept{m_pWindow, size}).second) return;
-    if (window->kept++ == 0) m_qwKeptBytes += window->capacity;
+    const Window& window = m_Window;
+    if (!m_bKeep || size == 0 || dataPosition < window.position) return;
+    const uint64_t offset = dataPosition - window.position;
+    if (offset > window.size || size > window.size - offset) return;
+    if (size > kMaxKeptBytes - m_qwKeptBytes || m_Kept.count(dataPosition)) return;
+    // Only the chunk's own bytes are kept, so that memory follows the event data, not the windows read.
+    const uint8_t* from = window.bytes.get() + offset;
+    m_Kept.emplace(dataPosition, std::vector<uint8_t>(from, from + size));
+    m_qwKeptBytes += size;
 }
 
 bool CKVXAChunkTable::TakeKept(uint64_t dataPosition, uint64_t size, void* dst)
 {
     const auto found = m_Kept.find(dataPosition);
-    if (found == m_Kept.end() || found->second.size != size || !dst) return false;
-    Window& window = *found->second.window;
-    std::memcpy(dst, window.bytes.get() + (dataPosition - window.position), static_cast<std::size_t>(size));
-    if (--window.kept == 0) m_qwKeptBytes -= window.capacity;
+    if (found == m_Kept.end() || found->second.size() != size || !dst) return false;
+    std::memcpy(dst, found->second.data(), static_cast<std::size_t>(size));
+    m_qwKeptBytes -= size;
     m_Kept.erase(found);
     return true;
 }
@@ -103,7 +99,7 @@ bool CKVXAChunkTable::ScanMore(std::size_t heads)
             if (!stream.entries.empty() && e.to < stream.entries.back().to) stream.toSorted = false;
             stream.largest = std::max(stream.largest, e.size);
             stream.entries.push_back(e);
-            Keep(e.dataPosition, e.size);
+            if (stream.key.channelCount == 0) Keep(e.dataPosition, e.size);
         }
         // The next head follows the payload; a position beyond what files can address ends the chain.
         if (!head.NextPosition(m_qwNext, m_qwNext)) {

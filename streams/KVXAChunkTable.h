@@ -56,10 +56,11 @@ public:
     // Scans every remaining head.
     void ScanAll();
 
-    // While keeping, heads are read through larger windows, and the data of every chunk that lies whole in
-    // a window is kept with the table (windows of at most kMaxKeptBytes in all), so that the first read of
-    // such a chunk needs no read of the file: opening a file reads the small event and digital chunks
-    // between the large sample chunks with the heads around them. Ending it drops what is kept.
+    // While keeping, heads are read through larger windows, and the data of every event chunk (a stream
+    // without samples) that lies whole in a window is kept with the table (at most kMaxKeptBytes in all),
+    // so that the first read of such a chunk needs no read of the file: opening a file reads the
+    // small event chunks between the large sample chunks with the heads around them. Ending it drops what
+    // is kept.
     void KeepWindowData(bool keep);
     // Copies the kept data of the chunk whose data starts at `dataPosition` (`size` bytes) to `dst` and
     // drops it; false (nothing copied) when none is kept.
@@ -93,19 +94,14 @@ private:
         std::size_t size = 0;
         std::size_t capacity = 0;
         uint64_t position = 0;
-        std::size_t kept = 0;  // chunks whose kept data lies in it
-    };
-    struct Kept {
-        std::shared_ptr<Window> window;
-        uint64_t size;
     };
 
     FILE* m_pFile;
     uint64_t m_qwNext;
-    std::shared_ptr<Window> m_pWindow;
+    Window m_Window;
     bool m_bKeep = false;
-    std::unordered_map<uint64_t, Kept> m_Kept;  // by data position
-    uint64_t m_qwKeptBytes = 0;                 // bytes of the windows that hold kept data
+    std::unordered_map<uint64_t, std::vector<uint8_t>> m_Kept;  // by data position
+    uint64_t m_qwKeptBytes = 0;                                  // bytes kept
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
 };
