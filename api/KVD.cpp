@@ -1,6 +1,7 @@
 #include "api/KVD.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -128,7 +129,9 @@ int CKVD::Open(const char* pszFilename, uint32_t* hFile)
     auto reader = std::make_unique<CKVXAStreamFile>();
     const int result = reader->OpenFile(pszFilename);
     if (result != OK) {
+        const int error = errno;  // why the file could not be opened, for the caller's message
         reader->CloseFile();
+        errno = error;
         return result;
     }
     m_Files[slot] = std::move(reader);

@@ -1,6 +1,7 @@
 #include "reader/KVXAStreamFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -124,7 +125,9 @@ int CKVXAStreamFile::OpenFile(const char* path)
     if (!file) return FILE_OPEN_FAILED;
     struct stat st;
     if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder opens but cannot be read
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
         std::fclose(file);
+        errno = error;  // the reason, for the caller's message
         return FILE_OPEN_FAILED;
     }
     m_pFile = file;
