@@ -35,22 +35,18 @@ bool FileOpen(uint32_t hFile) { return HandleInRange(hFile) && m_KVD.IsFileExist
 // The names of the structures, for the texts of failures.
 template <typename Info>
 constexpr const char* kStructure = "the structure";
-template <>
-constexpr const char* kStructure<ns_LIBRARYINFO> = "ns_LIBRARYINFO";
-template <>
-constexpr const char* kStructure<ns_FILEINFO> = "ns_FILEINFO";
-template <>
-constexpr const char* kStructure<ns_ENTITYINFO> = "ns_ENTITYINFO";
-template <>
-constexpr const char* kStructure<ns_EVENTINFO> = "ns_EVENTINFO";
-template <>
-constexpr const char* kStructure<ns_ANALOGINFO> = "ns_ANALOGINFO";
-template <>
-constexpr const char* kStructure<ns_SEGMENTINFO> = "ns_SEGMENTINFO";
-template <>
-constexpr const char* kStructure<ns_SEGSOURCEINFO> = "ns_SEGSOURCEINFO";
-template <>
-constexpr const char* kStructure<ns_NEURALINFO> = "ns_NEURALINFO";
+#define KVD_STRUCTURE_NAME(Info) \
+    template <>                  \
+    constexpr const char* kStructure<Info> = #Info
+KVD_STRUCTURE_NAME(ns_LIBRARYINFO);
+KVD_STRUCTURE_NAME(ns_FILEINFO);
+KVD_STRUCTURE_NAME(ns_ENTITYINFO);
+KVD_STRUCTURE_NAME(ns_EVENTINFO);
+KVD_STRUCTURE_NAME(ns_ANALOGINFO);
+KVD_STRUCTURE_NAME(ns_SEGMENTINFO);
+KVD_STRUCTURE_NAME(ns_SEGSOURCEINFO);
+KVD_STRUCTURE_NAME(ns_NEURALINFO);
+#undef KVD_STRUCTURE_NAME
 
 template <typename Info>
 ns_RESULT WrongStructure(const Info* info, uint32_t size)
