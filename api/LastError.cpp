@@ -24,7 +24,7 @@ const char* EntityTypeName(int32_t type)
     }
 }
 
-std::string Quoted(const char* path) { return path ? path : "(no file name)"; }
+std::string Name(const char* path) { return path ? path : "(no file name)"; }
 
 }  // namespace
 
@@ -47,8 +47,6 @@ void RecordFailure(const char* what, const char* detail) noexcept
     }
 }
 
-const std::string& LastErrorText() noexcept { return t_lastError; }
-
 void CopyLastErrorText(char* buffer, uint32_t size) noexcept
 {
     if (!buffer || size == 0) return;
@@ -62,12 +60,12 @@ std::string OpenFailureText(const char* path, int openResult, int savedErrno)
     switch (openResult) {
     case FILE_OPEN_FAILED:
         if (!path) return "cannot open a recording without a file name";
-        return "cannot open " + Quoted(path) + ": " + std::strerror(savedErrno ? savedErrno : EIO);
-    case WRONG_FILEFORMAT: return Quoted(path) + " is not a recording: it does not begin with the KVXSTRM mark";
+        return "cannot open " + Name(path) + ": " + std::strerror(savedErrno ? savedErrno : EIO);
+    case WRONG_FILEFORMAT: return Name(path) + " is not a recording: it does not begin with the KVXSTRM mark";
     case forWRONG_HEADER:
-        return Quoted(path) + " is not a recording: its file header is damaged or of an unknown version";
-    case forNO_DATA: return Quoted(path) + " holds no data";
-    default: return "cannot open " + Quoted(path);
+        return Name(path) + " is not a recording: its file header is damaged or of an unknown version";
+    case forNO_DATA: return Name(path) + " holds no data";
+    default: return "cannot open " + Name(path);
     }
 }
 
@@ -126,13 +124,14 @@ std::string ItemText(uint32_t hFile, uint32_t dwEntityID, int64_t first, uint64_
 
 std::string UnreadableText(uint32_t dwEntityID)
 {
-    return "the data of entity " + std::to_string(dwEntityID) + " cannot be read: the recording holds less than it announces";
+    return "the data of entity " + std::to_string(dwEntityID) +
+           " cannot be read: the recording holds less than it announces";
 }
 
 std::string TimeText(uint32_t dwEntityID, double dTime, int32_t nFlag)
 {
     char time[64];
     std::snprintf(time, sizeof time, "%.9g s", dTime);
-    return "entity " + std::to_string(dwEntityID) + " has no item " + (nFlag == ns_BEFORE ? "at or before " : "at or after ") +
-           time;
+    return "entity " + std::to_string(dwEntityID) + " has no item " +
+           (nFlag == ns_BEFORE ? "at or before " : "at or after ") + time;
 }

@@ -18,8 +18,6 @@ inline ns_RESULT Fail(ns_RESULT result, const std::string& text) noexcept
     RecordFailure(text);
     return result;
 }
-// The calling thread's last failure; empty when nothing has failed in it.
-const std::string& LastErrorText() noexcept;
 // Copies the last failure into a caller's buffer of `size` bytes, cut to fit and always terminated.
 void CopyLastErrorText(char* buffer, uint32_t size) noexcept;
 

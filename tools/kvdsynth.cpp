@@ -47,7 +47,8 @@ int PrintSamples(char** args)
         return kvdtool::UsageError(kTool, "no channel " + std::string(args[0]) + ": the sample has channels 0 to " +
                                               std::to_string(kvdsample::kElectrodes));
     if (!kvdtool::ParseUnsigned(args[1], UINT64_MAX, first))
-        return kvdtool::UsageError(kTool, "FIRST must be a sample number from 0 on, not '" + std::string(args[1]) + "'");
+        return kvdtool::UsageError(kTool,
+                                   "FIRST must be a sample number from 0 on, not '" + std::string(args[1]) + "'");
     if (!kvdtool::ParseUnsigned(args[2], UINT64_MAX - first, count))
         return kvdtool::UsageError(kTool, "COUNT must be a whole number of samples from 0 to " +
                                               std::to_string(UINT64_MAX - first) + ", not '" + args[2] + "'");
