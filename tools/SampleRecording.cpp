@@ -455,7 +455,8 @@ void WriteSampleRecording(const std::string& path, const Options& options)
     // "IDX1POS " closes the header section: its value is the section's last 8 bytes.
     uint8_t value[8];
     for (int i = 0; i < 8; ++i) value[i] = static_cast<uint8_t>(position >> (8 * i));
-    if (fseeko(f.get(), static_cast<off_t>(head.size() - 8), SEEK_SET) != 0) throw std::runtime_error(std::strerror(errno));
+    if (fseeko(f.get(), static_cast<off_t>(head.size() - 8), SEEK_SET) != 0)
+        throw std::runtime_error(std::strerror(errno));
     Append(f.get(), std::vector<uint8_t>(value, value + 8));
     if (std::fflush(f.get()) != 0) throw std::runtime_error(std::strerror(errno));
 }
