@@ -72,6 +72,9 @@ for entity in -1 x 1.5 4294967296 ''; do
   expect 2 '' "entity" "$info" --entity "$entity" "$sample"
 done
 expect 2 '' 'one FILE' "$info" "$sample" "$sample"
+expect 2 '' "--events takes a count" "$info" --reader --events=x "$sample"
+expect 2 '' "go with --reader or --json" "$info" --frames 2 "$sample"
+expect 0 '^stream 0: ' '' "$info" --reader --events=1 --frames=1 "$sample"
 
 echo "$((cases - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
