@@ -88,59 +88,94 @@ bool BlocksOrdered(const std::vector<CKVD::IndexTime>& blocks, int32_t millisamp
 CKVD::DataSource::DataSource() = default;
 CKVD::DataSource::~DataSource() = default;
 
+CKVD::File::~File()
+{
+    if (reader) reader->CloseFile();
+}
+
 CKVD::CKVD() = default;
 
 CKVD::~CKVD()
 {
     // Files still open at unload are left to the process's end, as the host never closed them.
-    for (auto& file : m_Files) (void)file.release();
-    for (auto& list : m_Entities) (void)list.release();
+    for (auto& file : m_Files)
+        if (file) new std::shared_ptr<File>(std::move(file));
 }
 
-bool CKVD::IsFileExistent(uint32_t hFile) const { return hFile <= kMaxFiles && m_Files[hFile] != nullptr; }
-
-CKVD::DataSource* CKVD::Entity(uint32_t hFile, uint32_t dwEntityID) const
+CKVD::FileCall CKVD::Call(uint32_t hFile) const
 {
-    if (!IsFileExistent(hFile) || !m_Entities[hFile]) return nullptr;
-    const EntityList& list = *m_Entities[hFile];
-    return dwEntityID < list.size() ? list[dwEntityID].get() : nullptr;
+    std::shared_ptr<File> file;
+    {
+        const std::lock_guard<std::mutex> table(m_TableLock);
+        if (hFile <= kMaxFiles) file = m_Files[hFile];
+    }
+    // The file's lock is taken after the table's is released: a long call on one file never holds up
+    // opening, closing or calls on the others.
+    return file ? FileCall(std::move(file)) : FileCall();
 }
 
-bool CKVD::IsEntityExistent(uint32_t hFile, uint32_t dwEntityID) const { return Entity(hFile, dwEntityID) != nullptr; }
-
-bool CKVD::IsEntityExistent(uint32_t hFile, uint32_t dwEntityID, uint32_t dwType) const
+bool CKVD::IsFileExistent(uint32_t hFile) const
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const std::lock_guard<std::mutex> table(m_TableLock);
+    return hFile <= kMaxFiles && m_Files[hFile] != nullptr;
+}
+
+CKVD::DataSource* CKVD::Entity(const File& file, uint32_t dwEntityID) const
+{
+    return dwEntityID < file.entities.size() ? file.entities[dwEntityID].get() : nullptr;
+}
+
+bool CKVD::IsEntityExistent(const File& file, uint32_t dwEntityID) const { return Entity(file, dwEntityID) != nullptr; }
+
+bool CKVD::IsEntityExistent(const File& file, uint32_t dwEntityID, uint32_t dwType) const
+{
+    const DataSource* ds = Entity(file, dwEntityID);
     return ds && ds->dwType == dwType;
 }
 
-bool CKVD::IsSourceExistent(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSource) const
+bool CKVD::IsSourceExistent(const File& file, uint32_t dwEntityID, uint32_t dwSource) const
 {
-    return IsEntityExistent(hFile, dwEntityID, ns_ENTITY_SEGMENT) && dwSource == 0;
+    return IsEntityExistent(file, dwEntityID, ns_ENTITY_SEGMENT) && dwSource == 0;
 }
 
 int CKVD::Open(const char* pszFilename, uint32_t* hFile)
 {
     if (hFile) *hFile = 0;
     uint32_t slot = 1;
-    while (slot <= kMaxFiles && m_Files[slot]) ++slot;
-    if (slot > kMaxFiles) return kNoFreeSlot;
+    {
+        const std::lock_guard<std::mutex> table(m_TableLock);
+        while (slot <= kMaxFiles && m_Claimed[slot]) ++slot;
+        if (slot > kMaxFiles) return kNoFreeSlot;
+        m_Claimed[slot] = true;
+    }
+    // The slot is given back unless the file is published into it.
+    struct SlotClaim {
+        CKVD& kvd;
+        uint32_t slot;
+        bool kept = false;
+        ~SlotClaim()
+        {
+            if (kept) return;
+            const std::lock_guard<std::mutex> table(kvd.m_TableLock);
+            kvd.m_Claimed[slot] = false;
+        }
+    } claim{*this, slot};
 
-    auto reader = std::make_unique<CKVXAStreamFile>();
-    const int result = reader->OpenFile(pszFilename);
+    // Parsed without any lock: nobody else can reach the file before it is published.
+    auto file = std::make_shared<File>();
+    file->reader = std::make_unique<CKVXAStreamFile>();
+    const int result = file->reader->OpenFile(pszFilename);
     if (result != OK) {
         const int error = errno;  // why the file could not be opened, for the caller's message
-        reader->CloseFile();
+        file.reset();
         errno = error;
         return result;
     }
-    m_Files[slot] = std::move(reader);
-    try {
-        BuildKVX2NSMap(slot);
-    } catch (...) {
-        // An open that fails on the way (memory) leaves the slot free again.
-        Close(slot);
-        throw;
+    BuildKVX2NSMap(*file);
+    {
+        const std::lock_guard<std::mutex> table(m_TableLock);
+        m_Files[slot] = std::move(file);
+        claim.kept = true;
     }
     if (hFile) *hFile = slot;
     return OK;
@@ -148,10 +183,14 @@ int CKVD::Open(const char* pszFilename, uint32_t* hFile)
 
 bool CKVD::Close(uint32_t hFile)
 {
-    if (!IsFileExistent(hFile)) return false;
-    m_Entities[hFile].reset();
-    m_Files[hFile]->CloseFile();
-    m_Files[hFile].reset();
+    std::shared_ptr<File> file;
+    {
+        const std::lock_guard<std::mutex> table(m_TableLock);
+        if (hFile > kMaxFiles || !m_Files[hFile]) return false;
+        file = std::move(m_Files[hFile]);
+        m_Claimed[hFile] = false;
+    }
+    // Freed here, or by the last call still reading it when that call ends.
     return true;
 }
 
@@ -163,14 +202,14 @@ double CKVD::BaseTime(CKVXAStreamFile* file) const
     return static_cast<double>(static_cast<int64_t>(start - pressed)) / 1000000.0;
 }
 
-bool CKVD::BuildKVX2NSMap(uint32_t hFile)
+bool CKVD::BuildKVX2NSMap(File& opened)
 {
-    if (hFile == 0 || !IsFileExistent(hFile)) return false;
-    CKVXAStreamFile& file = *m_Files[hFile];
+    if (!opened.reader) return false;
+    CKVXAStreamFile& file = *opened.reader;
     const double basetime = BaseTime(&file);
 
     // Built aside and handed over whole: a build that fails on the way leaves no half list behind.
-    auto list = std::make_unique<EntityList>();
+    EntityList list;
     bool complete = true;
     // The event and digital chunks read below mostly come with the windows read for the chunk heads.
     struct KeepWindows {
@@ -186,17 +225,17 @@ bool CKVD::BuildKVX2NSMap(uint32_t hFile)
         if (!stream || !stream->GetBufferID()) continue;
         const std::string id = stream->GetBufferID();
         if (KindOf(id) == KVXABufferKind::Trigger)
-            AddTriggerStream(*list, i, stream, basetime);
+            AddTriggerStream(list, i, stream, basetime);
         else if (KindOf(id) == KVXABufferKind::Spikes)
-            complete = AddSpikeStream(*list, i, stream, basetime);
+            complete = AddSpikeStream(list, i, stream, basetime);
         else if (IsAnalogFamily(id))
-            AddAnalogStream(file, *list, i, stream, basetime);
+            AddAnalogStream(file, list, i, stream, basetime);
     }
-    for (auto& ds : *list) {
+    for (auto& ds : list) {
         const CKVXAStream* stream = file.GetStream(ds->lStreamID);
         ds->bOrderedBlocks = stream && BlocksOrdered(ds->vIndexTime, stream->GetMilliSamplesPerSecond());
     }
-    m_Entities[hFile] = std::move(list);
+    opened.entities = std::move(list);
     return complete;
 }
 
@@ -540,9 +579,9 @@ void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSou
         ScanSweepDigital(recorder, *pFile, *pStream, lIndex, basetime);
 }
 
-bool CKVD::GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo)
+bool CKVD::GetFileInfo(File& opened, ns_FILEINFO* pFileInfo)
 {
-    CKVXAStreamFile* file = GetFile(hFile);
+    CKVXAStreamFile* file = opened.reader.get();
     if (!file || !pFileInfo) return false;
 
     static const char* const kSourceTexts[] = {"LIN ", "MEA ", "DMEA ", "Conf "};
@@ -563,7 +602,7 @@ bool CKVD::GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo)
         type.pop_back();
     PutText(pFileInfo->szFileType, type.c_str());
 
-    pFileInfo->dwEntityCount = m_Entities[hFile] ? static_cast<uint32_t>(m_Entities[hFile]->size()) : 0;
+    pFileInfo->dwEntityCount = static_cast<uint32_t>(opened.entities.size());
     const int32_t hertz = file->GetMillisamplesPerSecond() / 1000;
     pFileInfo->dTimeStampResolution = hertz != 0 ? 1.0 / hertz : 0.0;
     const uint64_t start = file->GetStartTime()->GetTimeStamp();
@@ -587,9 +626,9 @@ bool CKVD::GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo)
     return true;
 }
 
-bool CKVD::GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t)
+bool CKVD::GetEntityInfo(File& file, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const DataSource* ds = Entity(file, dwEntityID);
     if (!ds || !pEntityInfo) return false;
     char label[32];
     if (ds->lSubIndex == -1)
@@ -635,11 +674,11 @@ void DescribeChannel(Info& info, const CKVXAStream& stream, const CKVXAChannel* 
 
 }  // namespace
 
-bool CKVD::GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t)
+bool CKVD::GetAnalogInfo(File& file, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const DataSource* ds = Entity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_ANALOG || !pAnalogInfo) return false;
-    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     if (!stream) return false;
     const bool digital = IsDigital(ds->szStreamID);
     pAnalogInfo->dSampleRate = stream->GetMilliSamplesPerSecond() / 1000.0;
@@ -648,18 +687,19 @@ bool CKVD::GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAn
     return true;
 }
 
-bool CKVD::GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
+bool CKVD::GetAnalogData(File& file, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
                          uint32_t* pdwContCount, double* pData)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const DataSource* ds = Entity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_ANALOG) return false;
     if (static_cast<uint64_t>(dwStartIndex) + dwIndexCount > ds->dwItemCount) return false;
-    CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
+    CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     if (!stream) return false;
-    m_SampleWords.resize(kPieceSamples);
     if (stream->HasContinuousData())
         return ReadContinuousSamples(*ds, stream, dwStartIndex, dwIndexCount, pdwContCount, pData);
-    return ReadSweepSamples(*ds, stream, dwStartIndex, dwIndexCount, pdwContCount, pData);
+    std::vector<int16_t>& words = file.sampleWords;
+    words.resize(std::max<std::size_t>(words.size(), kPieceSamples));
+    return ReadSweepSamples(words, *ds, stream, dwStartIndex, dwIndexCount, pdwContCount, pData);
 }
 
 namespace {
@@ -686,11 +726,11 @@ bool CKVD::ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint
     return true;
 }
 
-bool CKVD::ReadSweepSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex, uint32_t dwIndexCount,
+bool CKVD::ReadSweepSamples(std::vector<int16_t>& sampleWords, const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex, uint32_t dwIndexCount,
                             uint32_t* pdwContCount, double* pData)
 {
     const SampleScale scale = ScaleOf(*stream, IsDigital(ds.szStreamID));
-    int16_t* words = m_SampleWords.data();
+    int16_t* words = sampleWords.data();
     // The index space is the sweeps one after another. Find the sweep holding the first item.
     const std::vector<IndexTime>& blocks = ds.vIndexTime;
     auto sweep = std::upper_bound(blocks.begin(), blocks.end(), dwStartIndex,
@@ -720,9 +760,9 @@ bool CKVD::ReadSweepSamples(const DataSource& ds, CKVXAStream* stream, uint32_t 
     return true;
 }
 
-bool CKVD::GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t)
+bool CKVD::GetEventInfo(File& file, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const DataSource* ds = Entity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_EVENT || !pEventInfo) return false;
     pEventInfo->dwEventType = KindOf(ds->szStreamID) == KVXABufferKind::Trigger ? ns_EVENT_WORD : ns_EVENT_BYTE;
     pEventInfo->dwMinDataLength = ds->dwMinSampleCount;
@@ -731,10 +771,10 @@ bool CKVD::GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEven
     return true;
 }
 
-bool CKVD::GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
+bool CKVD::GetEventData(File& file, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
                         uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const DataSource* ds = Entity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_EVENT || nIndex >= ds->dwItemCount || nIndex >= ds->vIndexTime.size())
         return false;
     const IndexTime& block = ds->vIndexTime[nIndex];
@@ -758,11 +798,11 @@ bool CKVD::GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, do
     return true;
 }
 
-bool CKVD::GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo, uint32_t)
+bool CKVD::GetSegmentInfo(File& file, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo, uint32_t)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const DataSource* ds = Entity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_SEGMENT || !pSegmentInfo) return false;
-    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     pSegmentInfo->dwSourceCount = 1;
     pSegmentInfo->dwMinSampleCount = ds->dwMinSampleCount;
     pSegmentInfo->dwMaxSampleCount = ds->dwMaxSampleCount;
@@ -771,12 +811,12 @@ bool CKVD::GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* p
     return true;
 }
 
-bool CKVD::GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSourceID,
+bool CKVD::GetSegmentSourceInfo(File& file, uint32_t dwEntityID, uint32_t dwSourceID,
                                 ns_SEGSOURCEINFO* pSourceInfo, uint32_t)
 {
-    if (!IsSourceExistent(hFile, dwEntityID, dwSourceID) || !pSourceInfo) return false;
-    const DataSource* ds = Entity(hFile, dwEntityID);
-    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
+    if (!IsSourceExistent(file, dwEntityID, dwSourceID) || !pSourceInfo) return false;
+    const DataSource* ds = Entity(file, dwEntityID);
+    const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     if (!stream) return false;
     pSourceInfo->dSubSampleShift = 0.0;
     DescribeChannel(*pSourceInfo, *stream, stream->GetChannel(static_cast<int16_t>(ds->lIndex)),
@@ -784,34 +824,33 @@ bool CKVD::GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dw
     return true;
 }
 
-bool CKVD::GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
+bool CKVD::GetSegmentData(File& file, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
                           uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
-    DataSource* ds = Entity(hFile, dwEntityID);
+    DataSource* ds = Entity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_SEGMENT || nIndex < 0 || static_cast<uint32_t>(nIndex) >= ds->dwItemCount ||
         static_cast<std::size_t>(nIndex) >= ds->vIndexTime.size())
         return false;
-    CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
+    CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     if (!stream) return false;
     const uint32_t capacity = dwDataBufferSize / sizeof(double);
 
     bool read = false;
     if (KindOf(ds->szStreamID) == KVXABufferKind::Spikes)
-        read = ReadSpike(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);
+        read = ReadSpike(file.sampleWords, *ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);
     else if (IsAnalogFamily(ds->szStreamID))
-        read = ReadSweepSegment(*ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);
+        read = ReadSweepSegment(file.sampleWords, *ds, stream, nIndex, pData, capacity, pdwSampleCount, pdwUnitID);
     if (!read) return false;
     if (pdTimeStamp) *pdTimeStamp = ds->vIndexTime[nIndex].dTime;
     return true;
 }
 
-bool CKVD::ReadSweepSegment(const DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
+bool CKVD::ReadSweepSegment(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
                             uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
     const int32_t channels = stream->GetChannelCount();
     if (channels <= 0) return false;
     const int32_t n = std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(nIndex)) / channels;
-    std::vector<int16_t>& words = m_SampleWords;
     words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(n)));
     if (n > 0 && stream->GetSweepRawDataOfChannel(words.data(), n, nIndex, ds.lIndex) != n) return false;
     ScaleOf(*stream, IsDigital(ds.szStreamID)).Convert(words.data(), std::min(static_cast<uint32_t>(n), capacity), pData);
@@ -820,7 +859,7 @@ bool CKVD::ReadSweepSegment(const DataSource& ds, CKVXAStream* stream, int32_t n
     return true;
 }
 
-bool CKVD::ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData, uint32_t capacity,
+bool CKVD::ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData, uint32_t capacity,
                      uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
     // Resume from the cached cursor when reading forward; otherwise start over at the first spike. The
@@ -850,7 +889,6 @@ bool CKVD::ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double
 
     const int32_t count = std::max<int32_t>(0, spike->GetCount());
     if (pData) {
-        std::vector<int16_t>& words = m_SampleWords;
         words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(count)));
         spike->GetADDataArray(words.data());
         ScaleOf(*stream, false).Convert(words.data(), std::min(static_cast<uint32_t>(count), capacity), pData);
@@ -863,11 +901,11 @@ bool CKVD::ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double
     return true;
 }
 
-bool CKVD::GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
+bool CKVD::GetTimeByIndex(File& file, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
+    const DataSource* ds = Entity(file, dwEntityID);
     if (!ds || dwIndex >= ds->dwItemCount) return false;
-    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
+    const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
     const std::vector<IndexTime>& blocks = ds->vIndexTime;
 
@@ -889,11 +927,12 @@ bool CKVD::GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex,
     return true;
 }
 
-bool CKVD::GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
+bool CKVD::GetIndexByTime(File& file, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
 {
-    const DataSource* ds = Entity(hFile, dwEntityID);
-    if (!ds) return false;
-    const CKVXAStream* stream = m_Files[hFile]->GetStream(ds->lStreamID);
+    const DataSource* ds = Entity(file, dwEntityID);
+    // A NaN time lies nowhere: no index answers it.
+    if (!ds || std::isnan(dTime)) return false;
+    const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
     const std::vector<IndexTime>& blocks = ds->vIndexTime;
     auto end = [&](const IndexTime& b) { return BlockEnd(b, millisamples); };

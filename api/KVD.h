@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -76,30 +77,59 @@ public:
     CKVD(const CKVD&) = delete;
     CKVD& operator=(const CKVD&) = delete;
 
+    // One open file: its reader, its entity list and the scratch words of the call that holds its lock.
+    // Everything in it (and in the reader's streams and chunks) is used only under `lock`.
+    struct File {
+        std::mutex lock;
+        std::unique_ptr<CKVXAStreamFile> reader;
+        EntityList entities;
+        // Sample words of the current request, kept between calls so that reading allocates nothing.
+        std::vector<int16_t> sampleWords;
+        ~File();
+    };
+
+    // One call's hold on an open file: keeps it alive (a concurrent close only takes it out of the table)
+    // and holds its lock until the call ends. Empty when no file is open under the handle.
+    class FileCall {
+    public:
+        FileCall() = default;
+        explicit FileCall(std::shared_ptr<File> file) : m_File(std::move(file)), m_Lock(m_File->lock) {}
+        explicit operator bool() const { return m_File != nullptr; }
+        File& operator*() const { return *m_File; }
+
+    private:
+        std::shared_ptr<File> m_File;
+        std::unique_lock<std::mutex> m_Lock;  // released before the file reference
+    };
+
+    // Opens a file into a free slot, claimed before parsing and given back when the open fails.
     int Open(const char* pszFilename, uint32_t* hFile);
+    // Takes the file out of the table; it is freed when the last call holding it ends.
     bool Close(uint32_t hFile);
     static uint32_t GetMaxFileNumber() { return kMaxFiles; }
+    // Waits for the file's lock; empty when no file is open under the handle.
+    FileCall Call(uint32_t hFile) const;
     bool IsFileExistent(uint32_t hFile) const;
-    bool IsEntityExistent(uint32_t hFile, uint32_t dwEntityID) const;
-    bool IsEntityExistent(uint32_t hFile, uint32_t dwEntityID, uint32_t dwType) const;
-    bool IsSourceExistent(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSource) const;
-    bool BuildKVX2NSMap(uint32_t hFile);
+    bool IsEntityExistent(const File& file, uint32_t dwEntityID) const;
+    bool IsEntityExistent(const File& file, uint32_t dwEntityID, uint32_t dwType) const;
+    bool IsSourceExistent(const File& file, uint32_t dwEntityID, uint32_t dwSource) const;
+    bool BuildKVX2NSMap(File& file);
 
-    bool GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo);
-    bool GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t size);
-    bool GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t size);
-    bool GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
+    bool GetFileInfo(File& file, ns_FILEINFO* pFileInfo);
+    bool GetEntityInfo(File& file, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t size);
+    bool GetAnalogInfo(File& file, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t size);
+    bool GetAnalogData(File& file, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
                        uint32_t* pdwContCount, double* pData);
-    bool GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t size);
-    bool GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
+    bool GetEventInfo(File& file, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t size);
+    bool GetEventData(File& file, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
                       uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize);
-    bool GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo, uint32_t size);
-    bool GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSourceID,
-                              ns_SEGSOURCEINFO* pSourceInfo, uint32_t size);
-    bool GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
+    bool GetSegmentInfo(File& file, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo, uint32_t size);
+    bool GetSegmentSourceInfo(File& file, uint32_t dwEntityID, uint32_t dwSourceID, ns_SEGSOURCEINFO* pSourceInfo,
+                              uint32_t size);
+    bool GetSegmentData(File& file, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
                         uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
-    bool GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex);
-    bool GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime);
+    bool GetIndexByTime(File& file, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex);
+    bool GetTimeByIndex(File& file, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime);
 
     // Item collection while the entity list is built.
     void GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime);
@@ -110,9 +140,7 @@ private:
     // Sweep blocks of a triggered recording, shared by all channels of a stream, and their lengths.
     struct SweepBlocks;
 
-    // The open reader of a handle; null when none.
-    CKVXAStreamFile* GetFile(uint32_t hFile) const { return hFile <= kMaxFiles ? m_Files[hFile].get() : nullptr; }
-    DataSource* Entity(uint32_t hFile, uint32_t dwEntityID) const;
+    DataSource* Entity(const File& file, uint32_t dwEntityID) const;
     double BaseTime(CKVXAStreamFile* file) const;
 
     // Steps of the entity list: one per stream kind, each appending that stream's records to `list`.
@@ -129,20 +157,19 @@ private:
     // Steps of reading sample words into the host's buffer.
     bool ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex,
                                uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData);
-    bool ReadSweepSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex, uint32_t dwIndexCount,
-                          uint32_t* pdwContCount, double* pData);
-    bool ReadSweepSegment(const DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
-                          uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
-    bool ReadSpike(DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData, uint32_t dwDataBufferSize,
-                   uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
+    bool ReadSweepSamples(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream,
+                          uint32_t dwStartIndex, uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData);
+    bool ReadSweepSegment(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream, int32_t nIndex,
+                          double* pData, uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
+    bool ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
+                   uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
 
-    // Per handle (slot 0 is never used): the open file's reader and its entity list. A slot is free when
-    // both are null and open when both are set.
-    std::unique_ptr<CKVXAStreamFile> m_Files[kMaxFiles + 1];
-    std::unique_ptr<EntityList> m_Entities[kMaxFiles + 1];
+    // The file table (slot 0 is never used), guarded by m_TableLock: a slot is claimed while its file is
+    // being opened and holds the file once it is open.
+    mutable std::mutex m_TableLock;
+    std::shared_ptr<File> m_Files[kMaxFiles + 1];
+    bool m_Claimed[kMaxFiles + 1] = {};
     int m_bBaseIsPressedStart = 0;
-    // Sample words of the current request, kept between calls so that reading allocates nothing.
-    std::vector<int16_t> m_SampleWords;
 };
 
 // Copies a text and its terminator into a fixed field of a Neuroshare structure, cut to fit; the bytes

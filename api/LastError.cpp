@@ -92,13 +92,13 @@ std::string StructureText(const char* structure, const void* pointer, uint32_t s
     return std::string(structure) + " cannot be written";
 }
 
-std::string EntityText(uint32_t hFile, uint32_t dwEntityID, int32_t wantedType)
+std::string EntityText(CKVD::File& file, uint32_t dwEntityID, int32_t wantedType)
 {
     const std::string entity = "entity " + std::to_string(dwEntityID);
-    ns_FILEINFO file{};
-    if (!m_KVD.IsEntityExistent(hFile, dwEntityID)) {
-        m_KVD.GetFileInfo(hFile, &file);
-        return entity + " does not exist: the file has " + std::to_string(file.dwEntityCount) + " entities";
+    if (!m_KVD.IsEntityExistent(file, dwEntityID)) {
+        ns_FILEINFO info{};
+        m_KVD.GetFileInfo(file, &info);
+        return entity + " does not exist: the file has " + std::to_string(info.dwEntityCount) + " entities";
     }
     return entity + " is not " + EntityTypeName(wantedType) + " entity";
 }
@@ -108,11 +108,11 @@ std::string SourceText(uint32_t dwSourceID)
     return "segment source " + std::to_string(dwSourceID) + " does not exist: every segment has source 0 only";
 }
 
-std::string ItemText(uint32_t hFile, uint32_t dwEntityID, int64_t first, uint64_t count)
+std::string ItemText(CKVD::File& file, uint32_t dwEntityID, int64_t first, uint64_t count)
 {
     if (first < 0) return "index " + std::to_string(first) + " is not an item index";
     ns_ENTITYINFO info{};
-    m_KVD.GetEntityInfo(hFile, dwEntityID, &info, sizeof info);
+    m_KVD.GetEntityInfo(file, dwEntityID, &info, sizeof info);
     const std::string items = std::to_string(info.dwItemCount) + " items of entity " + std::to_string(dwEntityID);
     const auto from = static_cast<uint64_t>(first);
     if (count <= 1 && from >= info.dwItemCount)

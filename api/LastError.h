@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "api/KVD.h"
 #include "include/nsAPItypes.h"
 
 // Records the text as the calling thread's last failure.
@@ -26,9 +27,9 @@ std::string OpenFailureText(const char* path, int openResult, int savedErrno);
 std::string NoFreeSlotText();
 std::string HandleText(uint32_t hFile);
 std::string StructureText(const char* structure, const void* pointer, uint32_t size, std::size_t expected);
-std::string EntityText(uint32_t hFile, uint32_t dwEntityID, int32_t wantedType);
+std::string EntityText(CKVD::File& file, uint32_t dwEntityID, int32_t wantedType);
 std::string SourceText(uint32_t dwSourceID);
 // Items `first` to `first + count - 1` that could not be read: beyond the entity's items, or unreadable.
-std::string ItemText(uint32_t hFile, uint32_t dwEntityID, int64_t first, uint64_t count);
+std::string ItemText(CKVD::File& file, uint32_t dwEntityID, int64_t first, uint64_t count);
 std::string UnreadableText(uint32_t dwEntityID);
 std::string TimeText(uint32_t dwEntityID, double dTime, int32_t nFlag);

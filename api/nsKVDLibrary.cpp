@@ -28,9 +28,10 @@ static_assert(sizeof(ns_LIBRARYINFO) == 1192 && sizeof(ns_FILEINFO) == 408 && si
 
 namespace {
 
+using FileCall = CKVD::FileCall;
+
 // A handle number that can name a slot: 1 to 256.
 bool HandleInRange(uint32_t hFile) { return hFile != 0 && hFile <= CKVD::GetMaxFileNumber(); }
-bool FileOpen(uint32_t hFile) { return HandleInRange(hFile) && m_KVD.IsFileExistent(hFile); }
 
 // The names of the structures, for the texts of failures.
 template <typename Info>
@@ -57,29 +58,39 @@ ns_RESULT WrongStructure(const Info* info, uint32_t size)
 // An entity type of the checks below that accepts an entity of any type.
 constexpr uint32_t kAnyType = 0;
 
-bool EntityOfType(uint32_t hFile, uint32_t dwEntityID, uint32_t type)
+bool EntityOfType(const CKVD::File& file, uint32_t dwEntityID, uint32_t type)
 {
-    return type == kAnyType ? m_KVD.IsEntityExistent(hFile, dwEntityID)
-                            : m_KVD.IsEntityExistent(hFile, dwEntityID, type);
+    return type == kAnyType ? m_KVD.IsEntityExistent(file, dwEntityID)
+                            : m_KVD.IsEntityExistent(file, dwEntityID, type);
 }
+
+// The file under a handle in range, held (alive and locked) until the call ends; empty for a handle out of
+// range or without a file. The checks and the work of a call run under one hold, so a file closed by
+// another thread meanwhile is either wholly there for the call or not at all.
+FileCall Hold(uint32_t hFile) { return HandleInRange(hFile) ? m_KVD.Call(hFile) : FileCall(); }
 
 // The checks of the information functions, which test the structure between the handle's range and the
 // open file: handle 0 or above 256: ns_BADFILE; size not that of the structure, or a null structure:
-// ns_LIBERROR; no file under the handle: ns_BADFILE; no entity of the type: ns_BADENTITY. ns_OK when all pass.
+// ns_LIBERROR; no file under the handle: ns_BADFILE; no entity of the type: ns_BADENTITY. ns_OK when all
+// pass, with `call` holding the file.
 template <typename Info>
-ns_RESULT CheckInfoCall(uint32_t hFile, const Info* info, uint32_t size, uint32_t dwEntityID, uint32_t type)
+ns_RESULT CheckInfoCall(FileCall& call, uint32_t hFile, const Info* info, uint32_t size, uint32_t dwEntityID,
+                        uint32_t type)
 {
     if (!HandleInRange(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
     if (size != sizeof(Info) || !info) return WrongStructure(info, size);
-    if (!m_KVD.IsFileExistent(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
-    return EntityOfType(hFile, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(hFile, dwEntityID, type));
+    call = m_KVD.Call(hFile);
+    if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+    return EntityOfType(*call, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
 }
 
-// The checks of the data functions: H, then no entity of the type: ns_BADENTITY. ns_OK when all pass.
-ns_RESULT CheckDataCall(uint32_t hFile, uint32_t dwEntityID, uint32_t type)
+// The checks of the data functions: H, then no entity of the type: ns_BADENTITY. ns_OK when all pass, with
+// `call` holding the file.
+ns_RESULT CheckDataCall(FileCall& call, uint32_t hFile, uint32_t dwEntityID, uint32_t type)
 {
-    if (!FileOpen(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
-    return EntityOfType(hFile, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(hFile, dwEntityID, type));
+    call = Hold(hFile);
+    if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+    return EntityOfType(*call, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
 }
 
 }  // namespace
@@ -116,16 +127,18 @@ ns_RESULT ns_GetLibraryInfo(ns_LIBRARYINFO* pLibraryInfo, uint32_t dwLibraryInfo
     });
 }
 
-// No checks: the reader's open result is mapped to a result code; *hFile is 0 unless the open succeeds.
+// A null handle pointer: ns_LIBERROR, nothing opened (the file could never be closed). Otherwise the
+// reader's open result is mapped to a result code; *hFile is 0 unless the open succeeds.
 ns_RESULT ns_OpenFile(char* pszFilename, uint32_t* hFile)
 {
-    if (hFile) *hFile = 0;
     return GuardedCall([&] {
+        if (!hFile) return Fail(ns_LIBERROR, "no place for the file handle given (a null pointer)");
+        *hFile = 0;
         uint32_t handle = 0;
         errno = 0;
         const int result = m_KVD.Open(pszFilename, &handle);
         const int error = errno;
-        if (hFile) *hFile = handle;
+        *hFile = handle;
         switch (result) {
         case OK: return ns_OK;
         case FILE_OPEN_FAILED: return Fail(ns_FILEERROR, OpenFailureText(pszFilename, result, error));
@@ -142,9 +155,10 @@ ns_RESULT ns_OpenFile(char* pszFilename, uint32_t* hFile)
 ns_RESULT ns_GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo, uint32_t dwFileInfoSize)
 {
     return GuardedCall([&] {
-        if (!FileOpen(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
+        const FileCall call = Hold(hFile);
+        if (!call) return Fail(ns_BADFILE, HandleText(hFile));
         if (dwFileInfoSize != sizeof(ns_FILEINFO) || !pFileInfo) return WrongStructure(pFileInfo, dwFileInfoSize);
-        m_KVD.GetFileInfo(hFile, pFileInfo);
+        m_KVD.GetFileInfo(*call, pFileInfo);
         return ns_OK;
     });
 }
@@ -162,9 +176,10 @@ ns_RESULT ns_CloseFile(uint32_t hFile)
 ns_RESULT ns_GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t dwEntityInfoSize)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckInfoCall(hFile, pEntityInfo, dwEntityInfoSize, dwEntityID, kAnyType); checked != ns_OK)
+        FileCall call;
+        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pEntityInfo, dwEntityInfoSize, dwEntityID, kAnyType); checked != ns_OK)
             return checked;
-        m_KVD.GetEntityInfo(hFile, dwEntityID, pEntityInfo, dwEntityInfoSize);
+        m_KVD.GetEntityInfo(*call, dwEntityID, pEntityInfo, dwEntityInfoSize);
         return ns_OK;
     });
 }
@@ -173,9 +188,10 @@ ns_RESULT ns_GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* p
 ns_RESULT ns_GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t dwEventInfoSize)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckInfoCall(hFile, pEventInfo, dwEventInfoSize, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK)
+        FileCall call;
+        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pEventInfo, dwEventInfoSize, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK)
             return checked;
-        m_KVD.GetEventInfo(hFile, dwEntityID, pEventInfo, dwEventInfoSize);
+        m_KVD.GetEventInfo(*call, dwEntityID, pEventInfo, dwEventInfoSize);
         return ns_OK;
     });
 }
@@ -185,10 +201,11 @@ ns_RESULT ns_GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, 
                           uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK) return checked;
-        return m_KVD.GetEventData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
+        FileCall call;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK) return checked;
+        return m_KVD.GetEventData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(hFile, dwEntityID, nIndex, 1));
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
     });
 }
 
@@ -196,9 +213,10 @@ ns_RESULT ns_GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, 
 ns_RESULT ns_GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t dwAnalogInfoSize)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckInfoCall(hFile, pAnalogInfo, dwAnalogInfoSize, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK)
+        FileCall call;
+        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pAnalogInfo, dwAnalogInfoSize, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK)
             return checked;
-        m_KVD.GetAnalogInfo(hFile, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
+        m_KVD.GetAnalogInfo(*call, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
         return ns_OK;
     });
 }
@@ -208,10 +226,11 @@ ns_RESULT ns_GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStart
                            uint32_t* pdwContCount, double* pData)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK) return checked;
-        return m_KVD.GetAnalogData(hFile, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
+        FileCall call;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK) return checked;
+        return m_KVD.GetAnalogData(*call, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(hFile, dwEntityID, dwStartIndex, dwIndexCount));
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwStartIndex, dwIndexCount));
     });
 }
 
@@ -220,9 +239,10 @@ ns_RESULT ns_GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO*
                             uint32_t dwSegmentInfoSize)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckInfoCall(hFile, pSegmentInfo, dwSegmentInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
+        FileCall call;
+        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pSegmentInfo, dwSegmentInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
             return checked;
-        m_KVD.GetSegmentInfo(hFile, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
+        m_KVD.GetSegmentInfo(*call, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
         return ns_OK;
     });
 }
@@ -232,10 +252,11 @@ ns_RESULT ns_GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t 
                                   ns_SEGSOURCEINFO* pSourceInfo, uint32_t dwSourceInfoSize)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckInfoCall(hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
+        FileCall call;
+        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
             return checked;
         if (dwSourceID != 0) return Fail(ns_BADSOURCE, SourceText(dwSourceID));
-        return m_KVD.GetSegmentSourceInfo(hFile, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
+        return m_KVD.GetSegmentSourceInfo(*call, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
                    ? ns_OK
                    : Fail(ns_BADINDEX, UnreadableText(dwEntityID));
     });
@@ -246,11 +267,12 @@ ns_RESULT ns_GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex,
                             uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK) return checked;
-        return m_KVD.GetSegmentData(hFile, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize,
+        FileCall call;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK) return checked;
+        return m_KVD.GetSegmentData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize,
                                     pdwSampleCount, pdwUnitID)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(hFile, dwEntityID, nIndex, 1));
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
     });
 }
 
@@ -261,8 +283,9 @@ ns_RESULT ns_GetNeuralInfo(uint32_t hFile, uint32_t dwEntityID, ns_NEURALINFO* p
     return GuardedCall([&] {
         if (!HandleInRange(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
         if (dwNeuralInfoSize != sizeof(ns_NEURALINFO)) return WrongStructure(pNeuralInfo, dwNeuralInfoSize);
-        if (!m_KVD.IsFileExistent(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
-        return Fail(ns_BADENTITY, EntityText(hFile, dwEntityID, ns_ENTITY_NEURALEVENT));
+        const FileCall call = Hold(hFile);
+        if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+        return Fail(ns_BADENTITY, EntityText(*call, dwEntityID, ns_ENTITY_NEURALEVENT));
     });
 }
 
@@ -270,8 +293,9 @@ ns_RESULT ns_GetNeuralInfo(uint32_t hFile, uint32_t dwEntityID, ns_NEURALINFO* p
 ns_RESULT ns_GetNeuralData(uint32_t hFile, uint32_t dwEntityID, uint32_t, uint32_t, double*)
 {
     return GuardedCall([&] {
-        return FileOpen(hFile) ? Fail(ns_BADENTITY, EntityText(hFile, dwEntityID, ns_ENTITY_NEURALEVENT))
-                               : Fail(ns_BADFILE, HandleText(hFile));
+        const FileCall call = Hold(hFile);
+        return call ? Fail(ns_BADENTITY, EntityText(*call, dwEntityID, ns_ENTITY_NEURALEVENT))
+                    : Fail(ns_BADFILE, HandleText(hFile));
     });
 }
 
@@ -279,8 +303,9 @@ ns_RESULT ns_GetNeuralData(uint32_t hFile, uint32_t dwEntityID, uint32_t, uint32
 ns_RESULT ns_GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
-        return m_KVD.GetIndexByTime(hFile, dwEntityID, dTime, nFlag, pdwIndex)
+        FileCall call;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
+        return m_KVD.GetIndexByTime(*call, dwEntityID, dTime, nFlag, pdwIndex)
                    ? ns_OK
                    : Fail(ns_BADINDEX, TimeText(dwEntityID, dTime, nFlag));
     });
@@ -290,10 +315,11 @@ ns_RESULT ns_GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, i
 ns_RESULT ns_GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
 {
     return GuardedCall([&] {
-        if (const ns_RESULT checked = CheckDataCall(hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
-        return m_KVD.GetTimeByIndex(hFile, dwEntityID, dwIndex, pdTime)
+        FileCall call;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
+        return m_KVD.GetTimeByIndex(*call, dwEntityID, dwIndex, pdTime)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(hFile, dwEntityID, dwIndex, 1));
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwIndex, 1));
     });
 }
 

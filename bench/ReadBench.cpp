@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "include/nsAPItypes.h"
 #include "io/FileIO.h"
 #include "reader/KVXAStreamFile.h"
@@ -34,14 +35,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(const std::function<void()>& f)
-{
-    const auto t0 = Clock::now();
-    f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+using kvdbench::ReadSequentially;
+using kvdbench::g_sink;
+using kvdbench::Seconds;
 
 // Best of `runs` timings.
 double Best(int runs, const std::function<void()>& f)
@@ -49,18 +45,6 @@ double Best(int runs, const std::function<void()>& f)
     double best = 1e300;
     for (int i = 0; i < runs; ++i) best = std::min(best, Seconds(f));
     return best;
-}
-
-uint64_t g_sink = 0;
-
-void ReadSequentially(const std::string& path, std::size_t blockSize = 1 << 20)
-{
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) std::exit(1);
-    std::vector<char> block(blockSize);
-    std::size_t n;
-    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) g_sink += static_cast<unsigned char>(block[n - 1]);
-    std::fclose(f);
 }
 
 // Peak resident memory of the process in MB since the last ResetPeakMemory (since the start where the

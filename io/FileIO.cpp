@@ -2,12 +2,35 @@
 
 #include <cstring>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "io/ByteOrder.h"
 
 namespace kvd {
+
+FILE* OpenRegularFile(const char* path)
+{
+    if (!path) return nullptr;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    const int flags = fcntl(fd, F_GETFL);
+    FILE* file = nullptr;
+    int error = 0;
+    if (fstat(fd, &st) != 0 || flags == -1)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    else if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !(file = fdopen(fd, "rb")))
+        error = errno;
+    if (!file) {
+        close(fd);
+        errno = error;  // why, for the caller's message
+    }
+    return file;
+}
 
 std::size_t ReadUpTo(FILE* f, uint64_t pos, void* dst, std::size_t n)
 {

@@ -221,6 +221,17 @@ bool CKVLayout::WriteLayout(FILE* file) const
     return kvd::WriteExact(file, out.data(), out.size());
 }
 
+void CKVLayout::CopyLayout(const CKVLayout& other)
+{
+    if (this == &other) return;
+    m_SourceType = other.m_SourceType;
+    m_iTotal = other.m_iTotal;
+    m_iElectrodes = other.m_iElectrodes;
+    m_iAnalog = other.m_iAnalog;
+    m_iDigi = other.m_iDigi;
+    m_ChannelList = other.m_ChannelList;
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // CKVLayout: standard layouts
 
@@ -646,7 +657,7 @@ int CKVLayout::CType::ReadFile(const char* path, const char* firstLine)
 {
     // A type read twice starts from scratch rather than mixing two files.
     Reset();
-    FILE* file = path ? std::fopen(path, "r") : nullptr;
+    FILE* file = path ? std::fopen(path, "re") : nullptr;
     if (!file) return -1;
 
     std::string line, rest;

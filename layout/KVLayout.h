@@ -247,6 +247,8 @@ public:
     bool ReadLayout(FILE* file);
     // Writes the chunk in its newest form (record version 3) at the current position.
     bool WriteLayout(FILE* file) const;
+    // Takes over the source type, channel counts and records of `other` (not its description tables).
+    void CopyLayout(const CKVLayout& other);
     // Builds the standard layout of a source type (0 linear, 1 60-electrode array, 2 double array) from
     // the channel counts. Other source types, `flag` true, or a total of 262 or more channels leave
     // default records only (none for a total of 262 or more).

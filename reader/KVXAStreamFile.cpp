@@ -1,12 +1,11 @@
 #include "reader/KVXAStreamFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
-#include <sys/stat.h>
 
 #include "layout/KVLayout.h"
 #include "io/FileIO.h"
@@ -21,6 +20,14 @@ using kvd::ReadExact;
 
 int32_t lSoftwareVersionMajor = 0;
 int32_t lSoftwareVersionMinor = 0;
+
+void kvd::PublishSoftwareVersion(int32_t major, int32_t minor)
+{
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> hold(lock);
+    __atomic_store_n(&lSoftwareVersionMajor, major, __ATOMIC_RELAXED);
+    __atomic_store_n(&lSoftwareVersionMinor, minor, __ATOMIC_RELAXED);
+}
 
 namespace {
 
@@ -121,17 +128,10 @@ int CKVXAStreamFile::OpenFile(const char* path)
     m_bLongChunks = false;
     if (!path) return FILE_OPEN_FAILED;
 
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = kvd::OpenRegularFile(path);
     if (!file) return FILE_OPEN_FAILED;
-    struct stat st;
-    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder opens but cannot be read
-        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        std::fclose(file);
-        errno = error;  // the reason, for the caller's message
-        return FILE_OPEN_FAILED;
-    }
     m_pFile = file;
-    m_qwFileSize = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    m_qwFileSize = kvd::FileSize(file);
     m_szPath.assign(path, strnlen(path, kMaxPath - 1));
 
     char magic[8];
@@ -156,8 +156,8 @@ int CKVXAStreamFile::OpenFile(const char* path)
     m_TimeStampStop.SetTimeStamp(m_pHdr->U64(KVXHDR::kStopTime));
     SettleStartTime();
 
-    lSoftwareVersionMajor = static_cast<int32_t>(GetSoftwareVersionMajor());
-    lSoftwareVersionMinor = static_cast<int32_t>(GetSoftwareVersionMinor());
+    kvd::PublishSoftwareVersion(static_cast<int32_t>(GetSoftwareVersionMajor()),
+                                static_cast<int32_t>(GetSoftwareVersionMinor()));
 
     // Writers 1.0 to 1.33 stored neither a usable recording mode nor a sweep length.
     const uint32_t writer = GetSoftwareVersionMajor();
@@ -660,7 +660,7 @@ bool CKVXAStreamFile::ReadIndexFile(CMIndex1& index)
 {
     const std::string path = SidecarPath();
     if (path.empty() || !m_pFile) return false;
-    FILE* sidecar = std::fopen(path.c_str(), "rb");
+    FILE* sidecar = std::fopen(path.c_str(), "rbe");
     if (!sidecar) return false;
     // A sidecar of another recording that happens to share the start time describes other streams.
     const bool ok = index.ReadHeaders(sidecar) && index.ReadItems(sidecar) &&
@@ -831,7 +831,7 @@ void CKVXAStreamFile::StoreGeneratedIndex(CMIndex1& index)
     }
     const std::string path = SidecarPath();
     if (path.empty()) return;
-    if (FILE* sidecar = std::fopen(path.c_str(), "wb")) {
+    if (FILE* sidecar = std::fopen(path.c_str(), "wbe")) {
         index.WriteHeaders(sidecar, m_szPath.c_str(), static_cast<uint32_t>(std::max(GetStreamCount(), 0)));
         index.WriteItems(sidecar);
         std::fclose(sidecar);

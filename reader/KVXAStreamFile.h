@@ -187,6 +187,32 @@ public:
     // processor time; returns its answer, or 0.
     int HandleCallback(const char* text, int percent);
 
+    // ---- Merging recordings ----
+    // Merges `count` open recordings made one after the other with identical settings into a new file at
+    // `path`, in start-time order (the array is reordered): continuous recordings are shifted to follow each
+    // other without a gap, triggered ones keep their times; a fresh chunk index is written. 0 on success
+    // (also for a count of 0), 1 on failure with the reason in GetLastMergeError. An output that names one
+    // of the sources is refused; the output is written under a temporary name in its folder and renamed
+    // into place only when the merge has succeeded, so that a failed or cancelled merge leaves no output.
+    // The reader should be a fresh one: afterwards it holds the merged header, streams and index, no file.
+    int CopyMerge(CKVXAStreamFile** files, int count, const char* path, ProgressCallback callback);
+    // Orders readers by their header start time, ascending and stable; 0.
+    static int Sort(CKVXAStreamFile** files, int count);
+    // Non-zero when every neighbouring pair is compatible; 0 with the reason in the merge error otherwise.
+    static int CheckIdentFormat(CKVXAStreamFile** files, int count);
+    static int CheckIdentFormat(CKVXAStreamFile* a, CKVXAStreamFile* b);
+    // Copies at most `size` characters of the last merge error into `buffer` (terminated when shorter).
+    static char* GetLastMergeError(char* buffer, int32_t size);
+    // The phases of CopyMerge: 0 done, 1 cancelled through the callback, 2 failed (merge error set).
+    int AppendFirstFile(CKVXAStreamFile* source);
+    int Append(CKVXAStreamFile* source);
+    int CloseMerge();
+    // Writes the header section (container head, file header, layout, stimulator, stream headers and the
+    // index-position placeholder) to `out`; 0, or 1 when a write fails.
+    int WriteHdr(FILE* out);
+    // Reason of the last failed merge; empty after a successful check.
+    static char m_merge_error_string[256];
+
     // The chunk tables of the streams (created on first use); null without a file.
     CKVXAChunkTable* GetChunkTable() override;
     // Forgets the chunk tables, for a file that has grown since they were made.
@@ -213,6 +239,10 @@ private:
     // files of header version 2 and older a first chunk before the stored start time moves the start time
     // back to it.
     void SettleStartTime();
+    // Merge steps: see KVXAStreamFileMerge.cpp.
+    int RunMerge(CKVXAStreamFile** files, int count);
+    int CopyChunk(CKVXAStreamFile& source, CKVXAChunk& chunk, uint64_t shift, int32_t stream);
+    int MergeFailed(const char* message);
 
     FILE* m_pFile = nullptr;
     std::string m_szPath;
@@ -241,4 +271,7 @@ private:
     std::string m_szLastCallbackText;
     int m_lLastCallbackPercent = -1;
     long m_lLastCallbackClock = 0;
+    // Merge state: where the value of the "IDX1POS " chunk lies in the output, and the copy buffer.
+    uint64_t m_qwIndexPositionField = 0;
+    std::vector<uint8_t> m_MergeBuffer;
 };

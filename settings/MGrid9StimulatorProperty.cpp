@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/ByteOrder.h"
 #include "io/FileIO.h"
 #include "io/MSettingsReader.h"
 
@@ -291,4 +292,90 @@ bool CMGrid9StimulatorProperty::ReadProperty(FILE* file)
     m_ListModeEntries.clear();
     kvd::SeekTo(file, start);
     return false;
+}
+
+namespace {
+
+// Little-endian encoding of the chunk's fields.
+class ChunkEncoder {
+public:
+    void Bytes(const void* p, std::size_t n)
+    {
+        const auto* b = static_cast<const uint8_t*>(p);
+        m_Out.insert(m_Out.end(), b, b + n);
+    }
+    void U8(uint8_t v) { m_Out.push_back(v); }
+    void U16(uint16_t v)
+    {
+        uint8_t b[2];
+        kvd::StoreU16(b, v);
+        Bytes(b, sizeof b);
+    }
+    void U32(uint32_t v)
+    {
+        uint8_t b[4];
+        kvd::StoreU32(b, v);
+        Bytes(b, sizeof b);
+    }
+    void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
+    // A text preceded by its length.
+    void String32(const std::string& s)
+    {
+        U32(static_cast<uint32_t>(s.size()));
+        Bytes(s.data(), s.size());
+    }
+    std::vector<uint8_t>& Out() { return m_Out; }
+
+private:
+    std::vector<uint8_t> m_Out;
+};
+
+constexpr int32_t kWrittenVersion = 7;
+
+}  // namespace
+
+std::vector<uint8_t> CMGrid9StimulatorProperty::EncodeProperty() const
+{
+    ChunkEncoder e;
+    e.Bytes(kStimulatorId, 8);
+    e.I32(kWrittenVersion);
+    e.U32(static_cast<uint32_t>(m_ListModeEntries.size()));
+    for (const ListModeEntry& entry : m_ListModeEntries) {
+        e.String32(entry.first);
+        e.U32(static_cast<uint32_t>(entry.second.size()));
+        for (const auto& group : entry.second) {
+            // Group names are stored in 8 bytes, NUL-padded.
+            char name[8] = {};
+            std::memcpy(name, group.first.data(), std::min<std::size_t>(group.first.size(), sizeof name));
+            e.Bytes(name, sizeof name);
+            e.U32(static_cast<uint32_t>(group.second.size()));
+            for (const auto& pair : group.second) {
+                e.U16(pair.first);
+                e.U16(pair.second);
+            }
+        }
+    }
+    e.U32(NumberOfGrid9Stimuli);
+    for (int i = 0; i < NumberOfGrid9Stimuli; ++i) {
+        const CStimulus& s = m_Stimuli[i];
+        for (int32_t v : {s.Pre, s.A1, s.T1, s.A2, s.T2, s.IPI, s.PulseRepeat, s.IBI, s.BurstRepeat, s.RepeatMode,
+                          m_Triggers[i].m_Type, m_Triggers[i].m_Source})
+            e.I32(v);
+    }
+    for (int32_t v : {m_VoltageRangeInMicroVolt, m_VoltageResolutionInMicroVolt, m_CurrentRangeInNanoAmp,
+                      m_CurrentResolutionInNanoAmp, static_cast<int32_t>(m_DacResolution), m_DacOffset,
+                      m_ChannelNumber, m_SyncNumber, m_TriggerNumber, m_Mode})
+        e.I32(v);
+    e.U8(m_bBlanking ? 1 : 0);
+    e.U8(m_bUseAsciiFile ? 1 : 0);
+    e.String32(m_AsciiPathFileName);
+    e.U8(m_bDedicatedStimulationElectrodes ? 1 : 0);
+    return std::move(e.Out());
+}
+
+bool CMGrid9StimulatorProperty::WriteProperty(FILE* file) const
+{
+    if (!file) return false;
+    const std::vector<uint8_t> bytes = EncodeProperty();
+    return kvd::WriteExact(file, bytes.data(), bytes.size());
 }

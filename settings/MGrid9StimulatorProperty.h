@@ -57,6 +57,11 @@ public:
     bool ReadProperty(FILE* file);
     // Decodes the chunk from memory; `consumed` receives its length in bytes.
     bool ReadProperty(const uint8_t* data, std::size_t size, std::size_t& consumed);
+    // Writes the settings as a "STIMG9  " chunk of the newest version (7) at the current file position;
+    // false when writing fails. ReadProperty of the chunk gives back every stored setting.
+    bool WriteProperty(FILE* file) const;
+    // The same chunk as bytes.
+    std::vector<uint8_t> EncodeProperty() const;
 
     // Resets the hardware fields and the stimuli for `mode`; a full reset also resets repeat modes,
     // triggers, list mode, blanking, APS, the ASCII file and the dedicated stimulation electrodes.

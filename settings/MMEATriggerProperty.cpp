@@ -49,7 +49,7 @@ bool CMMEATriggerProperty::ReadImage(CMSettingsReader& in)
 
 bool CMMEATriggerProperty::ReadTriggerFormatInfo(CMSettingsReader& in, uint16_t version)
 {
-    return ReadTriggerFormatInfo(in, version, lSoftwareVersionMajor);
+    return ReadTriggerFormatInfo(in, version, kvd::PublishedSoftwareVersionMajor());
 }
 
 bool CMMEATriggerProperty::ReadTriggerFormatInfo(CMSettingsReader& in, uint16_t version, int32_t softwareVersionMajor)
@@ -89,7 +89,7 @@ bool CMMEATriggerProperty::ReadSpikeFormatInfo(CMSettingsReader& in, uint32_t en
                                                std::vector<std::unique_ptr<CMMEATriggerProperty>>& records,
                                                uint32_t& P, uint32_t& Q, uint32_t& R)
 {
-    return ReadSpikeFormatInfo(in, endOffset, version, records, P, Q, R, lSoftwareVersionMajor);
+    return ReadSpikeFormatInfo(in, endOffset, version, records, P, Q, R, kvd::PublishedSoftwareVersionMajor());
 }
 
 bool CMMEATriggerProperty::ReadSpikeFormatInfo(CMSettingsReader& in, uint32_t endOffset, uint16_t version,

@@ -9,3 +9,12 @@
 
 extern "C" KVD_EXPORT int32_t lSoftwareVersionMajor;
 extern "C" KVD_EXPORT int32_t lSoftwareVersionMinor;
+
+namespace kvd {
+
+// Files may be opened from several threads at once: the words are written (as a pair, under a lock)
+// and read with atomic accesses, so that no reader sees a torn value.
+void PublishSoftwareVersion(int32_t major, int32_t minor);
+inline int32_t PublishedSoftwareVersionMajor() { return __atomic_load_n(&lSoftwareVersionMajor, __ATOMIC_RELAXED); }
+
+}  // namespace kvd

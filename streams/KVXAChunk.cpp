@@ -127,14 +127,11 @@ int32_t CKVXAChunk::WriteChunk(FILE* out, uint64_t shift)
 {
     if (!out || !m_pData || m_qwSize >= kMaxCloneSize) return -1;
     if (shift != m_qwEventShift) {
-        ShiftEventTimes(shift - m_qwEventShift);
+        ShiftEventTimes(m_pData.get(), shift - m_qwEventShift);
         m_qwEventShift = shift;
     }
     uint8_t head[kHeadSize];
-    std::memcpy(head, m_szChunkID, 8);
-    kvd::StoreU64(head + 8, m_qwSize + 16);
-    kvd::StoreU64(head + 16, GetFrom() + shift);
-    kvd::StoreU64(head + 24, GetTo() + shift);
+    EncodeHead(head, m_szChunkID, m_qwSize, GetFrom() + shift, GetTo() + shift);
     if (!kvd::WriteExact(out, head, sizeof head)) return -1;
     if (!kvd::WriteExact(out, m_pData.get(), static_cast<std::size_t>(m_qwSize))) return -1;
     return 0;
@@ -183,10 +180,18 @@ bool CKVXAChunk::ReadNextEvent(CKVXAEvent* cursor)
     return cursor->Read();
 }
 
-void CKVXAChunk::ShiftEventTimes(uint64_t delta)
+void CKVXAChunk::EncodeHead(uint8_t* head, const char id[8], uint64_t dataSize, uint64_t from, uint64_t to)
 {
-    if (!m_pData) return;
-    std::unique_ptr<CKVXAEvent> cursor(GetFirstEvent(reinterpret_cast<char*>(m_pData.get())));
+    std::memcpy(head, id, 8);
+    kvd::StoreU64(head + 8, dataSize + 16);
+    kvd::StoreU64(head + 16, from);
+    kvd::StoreU64(head + 24, to);
+}
+
+void CKVXAChunk::ShiftEventTimes(uint8_t* data, uint64_t delta)
+{
+    if (!data) return;
+    std::unique_ptr<CKVXAEvent> cursor(GetFirstEvent(reinterpret_cast<char*>(data)));
     if (!cursor || !cursor->HasEventTimeData()) return;
     cursor->ChangeTimestamp(delta);
     while (ReadNextEvent(cursor.get())) cursor->ChangeTimestamp(delta);

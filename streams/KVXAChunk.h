@@ -102,6 +102,11 @@ public:
     // True when the chunk's data can be read whole: it is held by a clone, or it lies inside the file. Checked
     // before a buffer of the data's size is allocated.
     bool DataReadable() const;
+    // Moves the time stamp of every event record in `data` (this chunk's data, decoded as its stream's
+    // records) by `delta`; data of streams whose records carry no times stay as they are.
+    void ShiftEventTimes(uint8_t* data, uint64_t delta);
+    // Encodes a chunk head: the id, the size field (data bytes + 16), the from- and the to-time.
+    static void EncodeHead(uint8_t* head, const char id[8], uint64_t dataSize, uint64_t from, uint64_t to);
 
     // File position of the first data byte; the chunk itself starts kHeadSize bytes earlier.
     uint64_t GetDataPosition() const { return m_qwDataPosition; }
@@ -122,9 +127,6 @@ public:
     uint8_t* GetData() { return m_pData.get(); }
 
 private:
-    // Moves the time stamps of the event records in the owned data by `delta` (modulo 2^64).
-    void ShiftEventTimes(uint64_t shift);
-
     std::unique_ptr<CKVXATimeStamp> m_pTimeStampFrom;
     std::unique_ptr<CKVXATimeStamp> m_pTimeStampTo;
     uint64_t m_qwSize = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -88,6 +89,12 @@ public:
     const char* GetBufferID() const { return m_pStrmHdr ? m_pStrmHdr->Text(kBufferID) : nullptr; }
     // The 8-character id of this stream's data chunks (NUL-terminated).
     const char* GetDataChunkID() const { return m_szDataChunkID; }
+    // Names this stream's data chunks `id` (at most 8 characters); used by the merge writer.
+    void SetDataChunkID(const char* id)
+    {
+        std::memset(m_szDataChunkID, 0, sizeof m_szDataChunkID);
+        if (id) std::memcpy(m_szDataChunkID, id, strnlen(id, 8));
+    }
     const char* GetLegacyTypeTag() const { return m_szLegacyType; }
     const KVXHDR* GetKVXHDR() const;
     const StrmFmt* Get_pStrmFmt() const { return m_pStrmFmt.get(); }

@@ -161,7 +161,9 @@ TEST(OpenAndClose, ResultsAndHandles)
     EXPECT_EQ(LastError(), badHeader + " is not a recording: its file header is damaged or of an unknown version");
     EXPECT_EQ(ns_OpenFile(nullptr, &h), ns_FILEERROR);
     EXPECT_EQ(LastError(), "cannot open a recording without a file name");
-    EXPECT_EQ(ns_OpenFile(missing.data(), nullptr), ns_FILEERROR);
+    // A null handle pointer opens nothing (see the hardening table).
+    EXPECT_EQ(ns_OpenFile(missing.data(), nullptr), ns_LIBERROR);
+    EXPECT_EQ(LastError(), "no place for the file handle given (a null pointer)");
 
     std::string path = SmallRecording().WriteTo(dir.Path("ok.kvd"));
     std::vector<uint32_t> handles;

@@ -152,7 +152,7 @@ TEST(EventJson, TheSampleAveragesSweepsAndAnalyzesSpikes)
     while (spikes && params) {
         const auto& p = static_cast<const CKVXAEvtSpikeParameter&>(*params);
         EXPECT_EQ(p.GetRawTimeStamp(), spikes->GetRawTimeStamp());
-        EXPECT_EQ(p.Parameter(2), static_cast<float>(static_cast<int64_t>(spikes->GetRawTimeStamp() - kStart)));
+        EXPECT_FLOAT_EQ(p.Parameter(2), static_cast<float>(static_cast<int64_t>(spikes->GetRawTimeStamp() - kStart)));
         uint64_t& previous = last[p.GetChannel()];
         EXPECT_EQ(p.Parameter(0), previous ? static_cast<float>(p.GetRawTimeStamp() - previous) : 0.0f);
         intervals += previous != 0;
