@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
 #include "api/SampleScale.h"
+#include "api/SampleTime.h"
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfoTrigger.h"
 #include "streams/KVXAChunkTable.h"
@@ -22,9 +22,8 @@ KVD_EXPORT CKVD m_KVD;
 
 namespace {
 
-// Words read per piece when a channel is scanned or a large request is served: bounded memory whatever
-// the recording length or the request size, and a piece small enough to stay in the cache between
-// reading and converting.
+// Words read per piece when a large request is served: bounded memory whatever the request size, and a
+// piece small enough to stay in the cache between reading and converting.
 constexpr uint32_t kPieceSamples = 65536;
 constexpr uint32_t kNoSamplesYet = 10000000;
 
@@ -46,26 +45,6 @@ double SecondsFromStart(const T& t, double basetime)
                           static_cast<long double>(t.GetMicrosecondFromStart()) / 1000000.0L +
                           static_cast<long double>(t.GetNanosecondFromStart()) / 1000000000.0L;
     return static_cast<double>(s + basetime);
-}
-
-// The value rounded to double. The x87 unit of 32-bit x86 computes in 80-bit registers and rounds only
-// when it stores a value, so comparing or rounding an unstored result could answer differently than with
-// SSE arithmetic (x86-64); a store through volatile rounds it. Where arithmetic is done in the type itself
-// this is the value unchanged.
-inline double AsDouble(double value)
-{
-#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD != 0
-    volatile double stored = value;
-    return stored;
-#else
-    return value;
-#endif
-}
-
-// Time of the first item of a block after `items` sample periods.
-double PeriodsToSeconds(double items, int32_t millisamples)
-{
-    return millisamples > 0 ? AsDouble(items * 1000.0 / millisamples) : 0.0;
 }
 
 // Time at which a block of items ends.
@@ -475,95 +454,47 @@ void CKVD::AddDigitalBits(CKVXAStreamFile& file, EntityList& list, CKVXAStream* 
 
 namespace {
 
-// Records the bit changes of one digital channel's words as events of its 16 bit records.
-class BitChangeRecorder {
+// The words of one channel of a digital stream: a continuous stream's whole channel is segment 0, a
+// triggered stream's segments are its sweeps.
+class ChannelWords : public CDigitalBitEvents::WordSource {
 public:
-    BitChangeRecorder(CKVD::DataSource** bits, int32_t millisamples) : m_pBits(bits), m_lMillisamples(millisamples)
+    ChannelWords(CKVXAStream& stream, int32_t channel)
+        : m_Stream(stream), m_lChannel(channel), m_bContinuous(stream.HasContinuousData())
     {
     }
-
-    // Compares each of `n` words with the one before it (`previous`, updated) and records every bit that
-    // changed; the first word lies `firstPosition` sample periods after `origin` seconds.
-    void Scan(const int16_t* words, uint32_t n, uint64_t firstPosition, double origin, uint16_t& previous) const
+    int32_t Read(int32_t segment, uint32_t first, int32_t count, int16_t* words) override
     {
-        for (uint32_t i = 0; i < n; ++i) {
-            i = SkipUnchanged(words, n, i, previous);
-            if (i >= n) break;
-            const uint16_t word = static_cast<uint16_t>(words[i]);
-            const uint16_t change = word ^ previous;
-            previous = word;
-            if (change) Record(change, word, PeriodsToSeconds(static_cast<double>(firstPosition + i), m_lMillisamples) + origin);
-        }
+        return m_bContinuous ? m_Stream.GetRawDataOfChannelStartCount(words, m_lChannel, first, count)
+                             : m_Stream.GetSweepSamplesOfChannel(words, segment, m_lChannel, first, count);
     }
 
 private:
-    // Digital words change rarely: passes over runs equal to the previous word 32 at a time.
-    static uint32_t SkipUnchanged(const int16_t* words, uint32_t n, uint32_t i, uint16_t previous)
-    {
-        while (i + 32 <= n) {
-            uint16_t differs = 0;
-            for (uint32_t k = 0; k < 32; ++k) differs |= static_cast<uint16_t>(words[i + k]) ^ previous;
-            if (differs) break;
-            i += 32;
-        }
-        return i;
-    }
-
-    void Record(uint16_t change, uint16_t word, double t) const
-    {
-        for (int b = 0; b < 16; ++b) {
-            if (!(change & (1u << b))) continue;
-            CKVD::DataSource& ds = *m_pBits[b];
-            CKVD::IndexTime block;
-            block.dwIndex = ds.dwItemCount++;
-            block.dwNumber = 1;
-            block.dTime = t;
-            block.bSign = (word & (1u << b)) ? 1 : 255;
-            ds.vIndexTime.push_back(block);
-        }
-    }
-
-    CKVD::DataSource** m_pBits;
-    int32_t m_lMillisamples;
+    CKVXAStream& m_Stream;
+    int32_t m_lChannel;
+    bool m_bContinuous;
 };
 
-// A continuous channel, read in pieces; the first word only sets the state the next words are compared with.
-void ScanContinuousDigital(const BitChangeRecorder& recorder, CKVXAStream& stream, int lIndex, double basetime)
+// The segments of a digital channel: a continuous channel from the recording start, or each sweep from
+// its start.
+std::vector<CDigitalBitEvents::SegmentSpan> DigitalSegments(CKVXAStreamFile& file, CKVXAStream& stream,
+                                                            double basetime)
 {
-    const int64_t total = std::max<int32_t>(0, stream.GetRawDataBufferSizeOfChannel());
-    std::vector<int16_t> buffer(static_cast<std::size_t>(std::min<int64_t>(total, kPieceSamples)));
-    uint16_t previous = 0;
-    for (int64_t position = 0; position < total;) {
-        const int32_t want = static_cast<int32_t>(std::min<int64_t>(kPieceSamples, total - position));
-        const int32_t got =
-            stream.GetRawDataOfChannelStartCount(buffer.data(), lIndex, static_cast<int32_t>(position), want);
-        if (got <= 0) break;
-        if (position == 0) previous = static_cast<uint16_t>(buffer[0]);
-        recorder.Scan(buffer.data(), static_cast<uint32_t>(std::min(got, want)), static_cast<uint64_t>(position),
-                      basetime, previous);
-        position += got;
+    std::vector<CDigitalBitEvents::SegmentSpan> segments;
+    if (stream.HasContinuousData()) {
+        const int32_t total = std::max<int32_t>(0, stream.GetRawDataBufferSizeOfChannel());
+        segments.push_back({0, static_cast<uint32_t>(total), basetime});
+        return segments;
     }
-}
-
-// A triggered channel, sweep by sweep: each sweep starts afresh from its own first word.
-void ScanSweepDigital(const BitChangeRecorder& recorder, CKVXAStreamFile& file, CKVXAStream& stream, int lIndex,
-                      double basetime)
-{
     const int32_t channels = stream.GetChannelCount();
     const int32_t sweeps = file.GetSweepCount();
-    std::vector<int16_t> buffer;
     for (int32_t k = 0; k < sweeps && channels > 0; ++k) {
         std::unique_ptr<CKVXATimeStamp> start(file.GetSweepStartTimeAt(k));
         const double t = start ? SecondsFromStart(*start, 0.0) : 0.0;
         // One channel's words of the sweep, whatever the number of channels of the stream.
         const int32_t n = std::max<int32_t>(0, stream.GetSweepRawDataBufferSize(k)) / channels;
-        if (n <= 1) continue;
-        buffer.assign(static_cast<std::size_t>(n), 0);
-        const int32_t got = stream.GetSweepRawDataOfChannel(buffer.data(), n, k, lIndex);
-        if (got <= 1) continue;
-        uint16_t previous = static_cast<uint16_t>(buffer[0]);
-        recorder.Scan(buffer.data() + 1, static_cast<uint32_t>(std::min(got, n) - 1), 1, t + basetime, previous);
+        segments.push_back({k, static_cast<uint32_t>(n), t + basetime});
     }
+    return segments;
 }
 
 }  // namespace
@@ -571,12 +502,22 @@ void ScanSweepDigital(const BitChangeRecorder& recorder, CKVXAStreamFile& file, 
 void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex,
                            double basetime)
 {
-    for (int b = 0; b < 16; ++b) pDS[b]->dwItemCount = 0;
-    const BitChangeRecorder recorder(pDS, pStream->GetMilliSamplesPerSecond());
-    if (pStream->HasContinuousData())
-        ScanContinuousDigital(recorder, *pStream, lIndex, basetime);
-    else
-        ScanSweepDigital(recorder, *pFile, *pStream, lIndex, basetime);
+    // One pass over the channel's words counts each bit's events and keeps its checkpoints.
+    auto events = std::make_shared<CDigitalBitEvents>();
+    ChannelWords words(*pStream, lIndex);
+    events->Build(words, DigitalSegments(*pFile, *pStream, basetime), pStream->GetMilliSamplesPerSecond());
+    for (int b = 0; b < CDigitalBitEvents::kBits; ++b) {
+        pDS[b]->bitEvents = events;
+        pDS[b]->dwItemCount = events->Count(b);
+    }
+}
+
+bool CKVD::BitEvent(File& file, const DataSource& ds, uint32_t index, CDigitalBitEvents::Event& event) const
+{
+    CKVXAStream* stream = file.reader->GetStream(ds.lStreamID);
+    if (!stream) return false;
+    ChannelWords words(*stream, ds.lIndex);
+    return ds.bitEvents->Get(words, ds.lSubIndex, index, event);
 }
 
 bool CKVD::GetFileInfo(File& opened, ns_FILEINFO* pFileInfo)
@@ -775,23 +716,29 @@ bool CKVD::GetEventData(File& file, uint32_t dwEntityID, uint32_t nIndex, double
                         uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
 {
     const DataSource* ds = Entity(file, dwEntityID);
-    if (!ds || ds->dwType != ns_ENTITY_EVENT || nIndex >= ds->dwItemCount || nIndex >= ds->vIndexTime.size())
-        return false;
-    const IndexTime& block = ds->vIndexTime[nIndex];
-    if (pdTimeStamp) *pdTimeStamp = block.dTime;
+    if (!ds || ds->dwType != ns_ENTITY_EVENT || nIndex >= ds->dwItemCount) return false;
+    CDigitalBitEvents::Event bit;
+    const IndexTime* block = nullptr;
+    if (ds->bitEvents) {
+        if (!BitEvent(file, *ds, nIndex, bit)) return false;
+    } else {
+        if (nIndex >= ds->vIndexTime.size()) return false;
+        block = &ds->vIndexTime[nIndex];
+    }
+    if (pdTimeStamp) *pdTimeStamp = block ? block->dTime : bit.time;
     if (pData) {
         auto* out = static_cast<uint8_t*>(pData);
-        if (KindOf(ds->szStreamID) == KVXABufferKind::Trigger) {
+        if (block && KindOf(ds->szStreamID) == KVXABufferKind::Trigger) {
             if (dwDataBufferSize >= 4) {
-                const uint16_t words[] = {block.bSlope, block.bTrigger};
+                const uint16_t words[] = {block->bSlope, block->bTrigger};
                 std::memcpy(out, words, sizeof words);
             }
             if (ds->dwMinSampleCount == 8 && dwDataBufferSize >= 8) {
-                const uint16_t words[] = {block.bTrialNumber, block.bStimulusNumber};
+                const uint16_t words[] = {block->bTrialNumber, block->bStimulusNumber};
                 std::memcpy(out + 4, words, sizeof words);
             }
         } else if (dwDataBufferSize >= 1) {
-            out[0] = block.bSign;
+            out[0] = block ? 0 : bit.sign;
         }
     }
     if (pdwDataRetSize) *pdwDataRetSize = ds->dwMinSampleCount;
@@ -911,7 +858,12 @@ bool CKVD::GetTimeByIndex(File& file, uint32_t dwEntityID, uint32_t dwIndex, dou
 
     double t = 0.0;
     uint32_t r = dwIndex;
-    if (ds->single > 0) {
+    if (ds->bitEvents) {
+        CDigitalBitEvents::Event event;
+        if (!BitEvent(file, *ds, dwIndex, event)) return false;
+        t = event.time;
+        r = 0;
+    } else if (ds->single > 0) {
         const uint32_t k = dwIndex / static_cast<uint32_t>(ds->single);
         t = k < blocks.size() ? blocks[k].dTime : 0.0;
         r = dwIndex % static_cast<uint32_t>(ds->single);
@@ -927,51 +879,88 @@ bool CKVD::GetTimeByIndex(File& file, uint32_t dwEntityID, uint32_t dwIndex, dou
     return true;
 }
 
+namespace {
+
+// One step of the walk over an entity's blocks in index order, from the state after the blocks before it
+// (the end time of the last one and its last index). At the first block that does not lie wholly before
+// the time the answer is settled (true); a block wholly before it is passed over (false).
+bool WalkBlock(const CKVD::IndexTime& b, double dTime, int32_t nFlag, int32_t millisamples, double& lasttime,
+               uint32_t& lastindex)
+{
+    const double t0 = b.dTime;
+    const double t1 = BlockEnd(b, millisamples);
+    if (t0 > dTime) {
+        if (nFlag == 1)
+            lastindex = b.dwIndex;
+        else if (nFlag != -1 && AsDouble(dTime - lasttime) > AsDouble(t0 - dTime))
+            lastindex = b.dwIndex;
+        return true;
+    }
+    lasttime = t1;
+    if (!(dTime > t1)) {
+        const double f = t1 > t0 ? AsDouble(AsDouble(dTime - t0) / AsDouble(t1 - t0)) : 0.0;
+        const double x = AsDouble(AsDouble(f * b.dwNumber) + b.dwIndex);
+        const double rounded = nFlag == -1 ? std::floor(x) : nFlag == 1 ? std::ceil(x) : std::trunc(x + 0.5);
+        lastindex = rounded <= 0.0 ? 0u : static_cast<uint32_t>(std::min(rounded, 4294967295.0));
+        return true;
+    }
+    lastindex = b.dwIndex + b.dwNumber - 1;
+    return false;
+}
+
+CKVD::IndexTime OneItemBlock(uint32_t index, double t)
+{
+    CKVD::IndexTime block;
+    block.dwIndex = index;
+    block.dwNumber = 1;
+    block.dTime = t;
+    return block;
+}
+
+}  // namespace
+
 bool CKVD::GetIndexByTime(File& file, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
 {
     const DataSource* ds = Entity(file, dwEntityID);
     // A NaN time lies nowhere: no index answers it.
     if (!ds || std::isnan(dTime)) return false;
-    const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
+    CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     const int32_t millisamples = stream ? stream->GetMilliSamplesPerSecond() : 0;
     const std::vector<IndexTime>& blocks = ds->vIndexTime;
     auto end = [&](const IndexTime& b) { return BlockEnd(b, millisamples); };
 
     double lasttime = 0.0;
     uint32_t lastindex = 0;
-    std::size_t first = 0;
-    if (ds->bOrderedBlocks && !blocks.empty()) {
-        // Every block before the first one that starts after the time or ends at or after it lies wholly
-        // before the time; the walk below would pass over them one by one.
-        auto it = std::partition_point(blocks.begin(), blocks.end(),
-                                       [&](const IndexTime& b) { return !(b.dTime > dTime) && !(dTime <= end(b)); });
-        first = static_cast<std::size_t>(it - blocks.begin());
-        if (first > 0) {
-            const IndexTime& before = blocks[first - 1];
-            lasttime = end(before);
-            lastindex = before.dwIndex + before.dwNumber - 1;
+    if (ds->bitEvents) {
+        // Each event is a block of one item. The store finds the first that does not lie wholly before the
+        // time, where the walk settles.
+        if (!stream) return false;
+        ChannelWords words(*stream, ds->lIndex);
+        CDigitalBitEvents::TimeStop stop;
+        if (!ds->bitEvents->FindTime(words, ds->lSubIndex, dTime, stop)) return false;
+        if (stop.index > 0) {
+            lasttime = end(OneItemBlock(stop.index - 1, stop.timeBefore));
+            lastindex = stop.index - 1;
         }
-    }
-    for (std::size_t i = first; i < blocks.size(); ++i) {
-        const IndexTime& b = blocks[i];
-        const double t0 = b.dTime;
-        const double t1 = end(b);
-        if (t0 > dTime) {
-            if (nFlag == 1)
-                lastindex = b.dwIndex;
-            else if (nFlag != -1 && AsDouble(dTime - lasttime) > AsDouble(t0 - dTime))
-                lastindex = b.dwIndex;
-            break;
+        if (stop.index < ds->dwItemCount)
+            WalkBlock(OneItemBlock(stop.index, stop.time), dTime, nFlag, millisamples, lasttime, lastindex);
+    } else {
+        std::size_t first = 0;
+        if (ds->bOrderedBlocks && !blocks.empty()) {
+            // Every block before the first one that starts after the time or ends at or after it lies wholly
+            // before the time; the walk below would pass over them one by one.
+            auto it = std::partition_point(blocks.begin(), blocks.end(), [&](const IndexTime& b) {
+                return !(b.dTime > dTime) && !(dTime <= end(b));
+            });
+            first = static_cast<std::size_t>(it - blocks.begin());
+            if (first > 0) {
+                const IndexTime& before = blocks[first - 1];
+                lasttime = end(before);
+                lastindex = before.dwIndex + before.dwNumber - 1;
+            }
         }
-        lasttime = t1;
-        if (!(dTime > t1)) {
-            const double f = t1 > t0 ? AsDouble(AsDouble(dTime - t0) / AsDouble(t1 - t0)) : 0.0;
-            const double x = AsDouble(AsDouble(f * b.dwNumber) + b.dwIndex);
-            const double rounded = nFlag == -1 ? std::floor(x) : nFlag == 1 ? std::ceil(x) : std::trunc(x + 0.5);
-            lastindex = rounded <= 0.0 ? 0u : static_cast<uint32_t>(std::min(rounded, 4294967295.0));
-            break;
-        }
-        lastindex = b.dwIndex + b.dwNumber - 1;
+        for (std::size_t i = first; i < blocks.size(); ++i)
+            if (WalkBlock(blocks[i], dTime, nFlag, millisamples, lasttime, lastindex)) break;
     }
     if (pdwIndex) *pdwIndex = lastindex;
     if (dTime < 0.0 && nFlag == -1) return false;

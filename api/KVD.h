@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "api/DigitalBitEvents.h"
 #include "include/nsAPItypes.h"
 #include "reader/KVXAStreamFile.h"
 
@@ -28,7 +29,6 @@ public:
         uint32_t dwIndex = 0;
         uint32_t dwNumber = 0;
         double dTime = 0.0;
-        uint8_t bSign = 0;
         uint16_t bSlope = 0;
         uint16_t bTrigger = 0;
         uint16_t bTrialNumber = 0;
@@ -63,6 +63,10 @@ public:
         int32_t lastIndex = -1;
         // Blocks start in ascending time and do not overlap: time searches may bisect.
         bool bOrderedBlocks = false;
+        // Bit entities: the events of the digital channel's 16 bits (this entity's bit is lSubIndex), shared
+        // by the channel's bit entities. Reads move its cursors: it belongs to this file's entity list and is
+        // used only by calls on this file, so a per-file lock covers it.
+        std::shared_ptr<CDigitalBitEvents> bitEvents;
         // Spike entities: the spike channel numbers counted as this entity's spikes (-1: none).
         int32_t lSpikeChannels[2] = {-1, -1};
         bool OwnsSpikeChannel(uint16_t channel) const
@@ -163,6 +167,8 @@ private:
                           double* pData, uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
     bool ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
                    uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
+    // Event `index` of a bit entity, found again in its channel's words.
+    bool BitEvent(File& file, const DataSource& ds, uint32_t index, CDigitalBitEvents::Event& event) const;
 
     // The file table (slot 0 is never used), guarded by m_TableLock: a slot is claimed while its file is
     // being opened and holds the file once it is open.

@@ -712,33 +712,46 @@ int32_t CKVXAStream::GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep
 
 int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel)
 {
+    return GetSweepSamplesOfChannel(buffer, sweep, channel, 0, max);
+}
+
+int32_t CKVXAStream::GetSweepSamplesOfChannel(int16_t* buffer, int32_t sweep, int32_t channel, uint32_t first,
+                                              int32_t count)
+{
     const int32_t k = GetChannelCount();
-    if (!buffer || max <= 0 || k <= 0 || channel < 0 || channel >= k) return 0;
+    if (!buffer || count <= 0 || k <= 0 || channel < 0 || channel >= k) return 0;
     const int32_t values = GetSweepRawDataBufferSize(sweep);
     uint64_t start = 0, end = 0;
     if (values <= 0 || !SweepSpan(sweep, start, end)) return 0;
+    const uint32_t samples = static_cast<uint32_t>(values / k);
+    if (first >= samples) return 0;
     // The channel is picked out chunk by chunk: no copy of the other channels' samples is made.
-    const int64_t got = GetRawDataOfChannelNs(buffer, std::min(max, values / k), start, end, channel);
-    return static_cast<int32_t>(got);
+    const int32_t n = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(count), samples - first));
+    return static_cast<int32_t>(GetRawDataOfChannelNs(buffer, n, start, end, channel, first));
 }
 
-int64_t CKVXAStream::GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel)
+int64_t CKVXAStream::GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel,
+                                           uint64_t skip)
 {
     const uint64_t k = static_cast<uint64_t>(GetChannelCount());
     if (!buffer || max <= 0 || !HasRawData() || from > to || !MoveToNs(from)) return 0;
     std::size_t s = 0;
     CKVXAChunkTable* table = ChunkTable(s);
     if (!table) return 0;
-    // Of the interleaved values, keeps those of the channel: value v of the range is sample v / k.
-    const uint64_t count = WalkValuesNs(*table, s, from, to, static_cast<uint64_t>(max) * k,
+    // Of the interleaved values, keeps those of the channel: value u of the range is sample u / k. Values
+    // before sample `skip` are counted but not read.
+    const uint64_t first = skip * k;
+    const uint64_t count = WalkValuesNs(*table, s, from, to, (skip + static_cast<uint64_t>(max)) * k,
                                         [&](uint64_t offset, uint64_t n, uint64_t at) {
+        if (at + n <= first) return true;
         const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
         if (!data) return false;
-        for (uint64_t v = (static_cast<uint64_t>(channel) + k - at % k) % k; v < n; v += k)
-            buffer[(at + v) / k] = data[offset + v];
+        const uint64_t begin = std::max(at, first);
+        for (uint64_t u = begin + (static_cast<uint64_t>(channel) + k - begin % k) % k; u < at + n; u += k)
+            buffer[(u - first) / k] = data[offset + (u - at)];
         return true;
     });
-    return static_cast<int64_t>(count / k);
+    return count / k > skip ? static_cast<int64_t>(count / k - skip) : 0;
 }
 
 int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel,

@@ -133,6 +133,9 @@ public:
     virtual int32_t GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel);
     virtual int32_t GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel,
                                              int32_t first, int32_t count);
+    // Samples [first, first + count) of one channel of a sweep, numbered as the four-argument
+    // GetSweepRawDataOfChannel numbers them; reads only the chunks they lie in. Returns the samples delivered.
+    int32_t GetSweepSamplesOfChannel(int16_t* buffer, int32_t sweep, int32_t channel, uint32_t first, int32_t count);
 
     // ---- Chunk navigation; chunks returned belong to the caller ----
     virtual CKVXAChunk* GetFirstChunk();
@@ -172,8 +175,10 @@ public:
     // chunk's part to copy(offset in the chunk, count, values handed over before); the values handed over.
     template <typename Copy>
     uint64_t WalkValuesNs(CKVXAChunkTable& table, std::size_t s, uint64_t from, uint64_t to, uint64_t limit, Copy copy);
-    // The samples of one channel among the values GetRawDataNs would deliver, at most `max`; their number.
-    int64_t GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel);
+    // The samples of one channel among the values GetRawDataNs would deliver, at most `max` after the first
+    // `skip` (whose chunks are not read); their number.
+    int64_t GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel,
+                                  uint64_t skip = 0);
     uint64_t RawDataBufferSizeNs(uint64_t from, uint64_t to) const;
 
 private:
