@@ -1,6 +1,7 @@
 #include "api/KVD.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -160,7 +161,12 @@ int CKVD::Open(const char* pszFilename, uint32_t* hFile)
     auto file = std::make_shared<File>();
     file->reader = std::make_unique<CKVXAStreamFile>();
     const int result = file->reader->OpenFile(pszFilename);
-    if (result != OK) return result;
+    if (result != OK) {
+        const int error = errno;  // why the file could not be opened, for the caller's message
+        file.reset();
+        errno = error;
+        return result;
+    }
     BuildKVX2NSMap(*file);
     {
         const std::lock_guard<std::mutex> table(m_TableLock);

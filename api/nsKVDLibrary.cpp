@@ -2,12 +2,14 @@
 // adapter. The order of the checks decides the result when several arguments are wrong, so it is given
 // above each function; "H" stands for the whole handle check: handle 0 or above 256, then no file open
 // under the handle, each ns_BADFILE. Every body runs inside kvd::GuardedCall: an exception becomes
-// ns_LIBERROR and never reaches the host.
+// ns_LIBERROR and never reaches the host. Every failure records its reason for ns_GetLastErrorMsg.
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "api/GuardedCall.h"
 #include "api/KVD.h"
+#include "api/LastError.h"
 #include "include/nsAPItypes.h"
 #include "reader/KVXAStreamFile.h"
 
@@ -31,6 +33,28 @@ using FileCall = CKVD::FileCall;
 // A handle number that can name a slot: 1 to 256.
 bool HandleInRange(uint32_t hFile) { return hFile != 0 && hFile <= CKVD::GetMaxFileNumber(); }
 
+// The names of the structures, for the texts of failures.
+template <typename Info>
+constexpr const char* kStructure = "the structure";
+#define KVD_STRUCTURE_NAME(Info) \
+    template <>                  \
+    constexpr const char* kStructure<Info> = #Info
+KVD_STRUCTURE_NAME(ns_LIBRARYINFO);
+KVD_STRUCTURE_NAME(ns_FILEINFO);
+KVD_STRUCTURE_NAME(ns_ENTITYINFO);
+KVD_STRUCTURE_NAME(ns_EVENTINFO);
+KVD_STRUCTURE_NAME(ns_ANALOGINFO);
+KVD_STRUCTURE_NAME(ns_SEGMENTINFO);
+KVD_STRUCTURE_NAME(ns_SEGSOURCEINFO);
+KVD_STRUCTURE_NAME(ns_NEURALINFO);
+#undef KVD_STRUCTURE_NAME
+
+template <typename Info>
+ns_RESULT WrongStructure(const Info* info, uint32_t size)
+{
+    return Fail(ns_LIBERROR, StructureText(kStructure<Info>, info, size, sizeof(Info)));
+}
+
 // An entity type of the checks below that accepts an entity of any type.
 constexpr uint32_t kAnyType = 0;
 
@@ -53,11 +77,11 @@ template <typename Info>
 ns_RESULT CheckInfoCall(FileCall& call, uint32_t hFile, const Info* info, uint32_t size, uint32_t dwEntityID,
                         uint32_t type)
 {
-    if (!HandleInRange(hFile)) return ns_BADFILE;
-    if (size != sizeof(Info) || !info) return ns_LIBERROR;
+    if (!HandleInRange(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
+    if (size != sizeof(Info) || !info) return WrongStructure(info, size);
     call = m_KVD.Call(hFile);
-    if (!call) return ns_BADFILE;
-    return EntityOfType(*call, dwEntityID, type) ? ns_OK : ns_BADENTITY;
+    if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+    return EntityOfType(*call, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
 }
 
 // The checks of the data functions: H, then no entity of the type: ns_BADENTITY. ns_OK when all pass, with
@@ -65,8 +89,8 @@ ns_RESULT CheckInfoCall(FileCall& call, uint32_t hFile, const Info* info, uint32
 ns_RESULT CheckDataCall(FileCall& call, uint32_t hFile, uint32_t dwEntityID, uint32_t type)
 {
     call = Hold(hFile);
-    if (!call) return ns_BADFILE;
-    return EntityOfType(*call, dwEntityID, type) ? ns_OK : ns_BADENTITY;
+    if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+    return EntityOfType(*call, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
 }
 
 }  // namespace
@@ -81,7 +105,7 @@ ns_RESULT ns_GetLibraryInfo(ns_LIBRARYINFO* pLibraryInfo, uint32_t dwLibraryInfo
     return GuardedCall([&] {
         if (!pLibraryInfo) return ns_OK;
         if (reinterpret_cast<uintptr_t>(pLibraryInfo) == 0xFFFFFFFFu || dwLibraryInfoSize != sizeof(ns_LIBRARYINFO))
-            return ns_LIBERROR;
+            return WrongStructure(pLibraryInfo, dwLibraryInfoSize);
         pLibraryInfo->dwLibVersionMaj = 3;
         pLibraryInfo->dwLibVersionMin = 7;
         pLibraryInfo->dwAPIVersionMaj = 1;
@@ -107,19 +131,21 @@ ns_RESULT ns_GetLibraryInfo(ns_LIBRARYINFO* pLibraryInfo, uint32_t dwLibraryInfo
 // reader's open result is mapped to a result code; *hFile is 0 unless the open succeeds.
 ns_RESULT ns_OpenFile(char* pszFilename, uint32_t* hFile)
 {
-    if (!hFile) return ns_LIBERROR;
-    *hFile = 0;
     return GuardedCall([&] {
+        if (!hFile) return Fail(ns_LIBERROR, "no place for the file handle given (a null pointer)");
+        *hFile = 0;
         uint32_t handle = 0;
+        errno = 0;
         const int result = m_KVD.Open(pszFilename, &handle);
+        const int error = errno;
         *hFile = handle;
         switch (result) {
         case OK: return ns_OK;
-        case FILE_OPEN_FAILED: return ns_FILEERROR;
-        case WRONG_FILEFORMAT: return ns_TYPEERROR;
-        case forWRONG_HEADER: return ns_TYPEERROR;
-        case forNO_DATA: return ns_FILEERROR;
-        case CKVD::kNoFreeSlot: return ns_LIBERROR;
+        case FILE_OPEN_FAILED: return Fail(ns_FILEERROR, OpenFailureText(pszFilename, result, error));
+        case WRONG_FILEFORMAT: return Fail(ns_TYPEERROR, OpenFailureText(pszFilename, result, error));
+        case forWRONG_HEADER: return Fail(ns_TYPEERROR, OpenFailureText(pszFilename, result, error));
+        case forNO_DATA: return Fail(ns_FILEERROR, OpenFailureText(pszFilename, result, error));
+        case CKVD::kNoFreeSlot: return Fail(ns_LIBERROR, NoFreeSlotText());
         default: return ns_OK;
         }
     });
@@ -130,8 +156,8 @@ ns_RESULT ns_GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo, uint32_t dwFile
 {
     return GuardedCall([&] {
         const FileCall call = Hold(hFile);
-        if (!call) return ns_BADFILE;
-        if (dwFileInfoSize != sizeof(ns_FILEINFO) || !pFileInfo) return ns_LIBERROR;
+        if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+        if (dwFileInfoSize != sizeof(ns_FILEINFO) || !pFileInfo) return WrongStructure(pFileInfo, dwFileInfoSize);
         m_KVD.GetFileInfo(*call, pFileInfo);
         return ns_OK;
     });
@@ -141,8 +167,8 @@ ns_RESULT ns_GetFileInfo(uint32_t hFile, ns_FILEINFO* pFileInfo, uint32_t dwFile
 ns_RESULT ns_CloseFile(uint32_t hFile)
 {
     return GuardedCall([&] {
-        if (!HandleInRange(hFile)) return ns_BADFILE;
-        return m_KVD.Close(hFile) ? ns_OK : ns_BADFILE;
+        if (!HandleInRange(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
+        return m_KVD.Close(hFile) ? ns_OK : Fail(ns_BADFILE, HandleText(hFile));
     });
 }
 
@@ -179,7 +205,7 @@ ns_RESULT ns_GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, 
         if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK) return checked;
         return m_KVD.GetEventData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
                    ? ns_OK
-                   : ns_BADINDEX;
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
     });
 }
 
@@ -204,7 +230,7 @@ ns_RESULT ns_GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStart
         if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK) return checked;
         return m_KVD.GetAnalogData(*call, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
                    ? ns_OK
-                   : ns_BADINDEX;
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwStartIndex, dwIndexCount));
     });
 }
 
@@ -229,10 +255,10 @@ ns_RESULT ns_GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t 
         FileCall call;
         if (const ns_RESULT checked = CheckInfoCall(call, hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
             return checked;
-        if (dwSourceID != 0) return ns_BADSOURCE;
+        if (dwSourceID != 0) return Fail(ns_BADSOURCE, SourceText(dwSourceID));
         return m_KVD.GetSegmentSourceInfo(*call, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
                    ? ns_OK
-                   : ns_BADINDEX;
+                   : Fail(ns_BADINDEX, UnreadableText(dwEntityID));
     });
 }
 
@@ -246,25 +272,31 @@ ns_RESULT ns_GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex,
         return m_KVD.GetSegmentData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize,
                                     pdwSampleCount, pdwUnitID)
                    ? ns_OK
-                   : ns_BADINDEX;
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
     });
 }
 
 // Handle 0 or above 256: ns_BADFILE; size not 136: ns_LIBERROR; no file: ns_BADFILE; otherwise ns_BADENTITY,
 // as no neural-event entity exists.
-ns_RESULT ns_GetNeuralInfo(uint32_t hFile, uint32_t, ns_NEURALINFO*, uint32_t dwNeuralInfoSize)
+ns_RESULT ns_GetNeuralInfo(uint32_t hFile, uint32_t dwEntityID, ns_NEURALINFO* pNeuralInfo, uint32_t dwNeuralInfoSize)
 {
     return GuardedCall([&] {
-        if (!HandleInRange(hFile)) return ns_BADFILE;
-        if (dwNeuralInfoSize != sizeof(ns_NEURALINFO)) return ns_LIBERROR;
-        return m_KVD.IsFileExistent(hFile) ? ns_BADENTITY : ns_BADFILE;
+        if (!HandleInRange(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
+        if (dwNeuralInfoSize != sizeof(ns_NEURALINFO)) return WrongStructure(pNeuralInfo, dwNeuralInfoSize);
+        const FileCall call = Hold(hFile);
+        if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+        return Fail(ns_BADENTITY, EntityText(*call, dwEntityID, ns_ENTITY_NEURALEVENT));
     });
 }
 
 // H; otherwise ns_BADENTITY.
-ns_RESULT ns_GetNeuralData(uint32_t hFile, uint32_t, uint32_t, uint32_t, double*)
+ns_RESULT ns_GetNeuralData(uint32_t hFile, uint32_t dwEntityID, uint32_t, uint32_t, double*)
 {
-    return GuardedCall([&] { return HandleInRange(hFile) && m_KVD.IsFileExistent(hFile) ? ns_BADENTITY : ns_BADFILE; });
+    return GuardedCall([&] {
+        const FileCall call = Hold(hFile);
+        return call ? Fail(ns_BADENTITY, EntityText(*call, dwEntityID, ns_ENTITY_NEURALEVENT))
+                    : Fail(ns_BADFILE, HandleText(hFile));
+    });
 }
 
 // CheckDataCall with an entity of any type; the adapter's failure: ns_BADINDEX.
@@ -273,7 +305,9 @@ ns_RESULT ns_GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, i
     return GuardedCall([&] {
         FileCall call;
         if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
-        return m_KVD.GetIndexByTime(*call, dwEntityID, dTime, nFlag, pdwIndex) ? ns_OK : ns_BADINDEX;
+        return m_KVD.GetIndexByTime(*call, dwEntityID, dTime, nFlag, pdwIndex)
+                   ? ns_OK
+                   : Fail(ns_BADINDEX, TimeText(dwEntityID, dTime, nFlag));
     });
 }
 
@@ -283,11 +317,18 @@ ns_RESULT ns_GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwInde
     return GuardedCall([&] {
         FileCall call;
         if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
-        return m_KVD.GetTimeByIndex(*call, dwEntityID, dwIndex, pdTime) ? ns_OK : ns_BADINDEX;
+        return m_KVD.GetTimeByIndex(*call, dwEntityID, dwIndex, pdTime)
+                   ? ns_OK
+                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwIndex, 1));
     });
 }
 
-// No checks and no text: the library keeps no error message.
-ns_RESULT ns_GetLastErrorMsg(char*, uint32_t) { return ns_OK; }
+// The text of the calling thread's last failure (empty when none failed), cut to the buffer and always
+// terminated; a null buffer or size 0 receives nothing.
+ns_RESULT ns_GetLastErrorMsg(char* pszMsgBuffer, uint32_t dwMsgBufferSize)
+{
+    CopyLastErrorText(pszMsgBuffer, dwMsgBufferSize);
+    return ns_OK;
+}
 
 }  // extern "C"

@@ -18,9 +18,17 @@ FILE* OpenRegularFile(const char* path)
     struct stat st;
     const int flags = fcntl(fd, F_GETFL);
     FILE* file = nullptr;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
-        file = fdopen(fd, "rb");
-    if (!file) close(fd);
+    int error = 0;
+    if (fstat(fd, &st) != 0 || flags == -1)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    else if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !(file = fdopen(fd, "rb")))
+        error = errno;
+    if (!file) {
+        close(fd);
+        errno = error;  // why, for the caller's message
+    }
     return file;
 }
 

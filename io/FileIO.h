@@ -30,8 +30,9 @@ inline uint64_t Tell(FILE* f)
 }
 
 // Opens a regular file for reading, close-on-exec; null for anything else (a FIFO, a device, a folder)
-// or when it cannot be opened. The file is opened without blocking and inspected before anything is read
-// from it, so that a FIFO without a writer is refused rather than waited for.
+// or when it cannot be opened, with errno telling why (EISDIR for a folder, EINVAL for another kind). The
+// file is opened without blocking and inspected before anything is read from it, so that a FIFO without a
+// writer is refused rather than waited for.
 FILE* OpenRegularFile(const char* path);
 
 // Reads exactly n bytes at `pos` with positioned reads of the file's descriptor, bypassing the stdio

@@ -32,7 +32,8 @@ bool NeuroshareHost::Load(const std::string& library, std::string& error)
            Bind("ns_GetEntityInfo", m_GetEntityInfo, error) && Bind("ns_GetEventInfo", m_GetEventInfo, error) &&
            Bind("ns_GetEventData", m_GetEventData, error) && Bind("ns_GetAnalogInfo", m_GetAnalogInfo, error) &&
            Bind("ns_GetAnalogData", m_GetAnalogData, error) && Bind("ns_GetSegmentInfo", m_GetSegmentInfo, error) &&
-           Bind("ns_GetSegmentData", m_GetSegmentData, error) && Bind("ns_GetTimeByIndex", m_GetTimeByIndex, error);
+           Bind("ns_GetSegmentData", m_GetSegmentData, error) && Bind("ns_GetTimeByIndex", m_GetTimeByIndex, error) &&
+           Bind("ns_GetLastErrorMsg", m_GetLastErrorMsg, error);
 }
 
 void NeuroshareHost::PrintLibrary() const
@@ -47,16 +48,34 @@ void NeuroshareHost::PrintLibrary() const
                     lib.FileDesc[i].szExtension, lib.FileDesc[i].szMagicCode, lib.dwMaxFiles);
 }
 
-ns_RESULT NeuroshareHost::PrintFile(const std::string& path)
+ns_RESULT NeuroshareHost::Open(const std::string& path)
 {
+    Close();
     std::vector<char> name(path.begin(), path.end());
     name.push_back('\0');
-    const ns_RESULT result = m_OpenFile(name.data(), &m_hFile);
-    std::printf("file             %s\n", path.c_str());
-    if (result != ns_OK) {
-        std::printf("ns_OpenFile      %d\n", result);
-        return result;
+    return m_OpenFile(name.data(), &m_hFile);
+}
+
+std::string NeuroshareHost::LastError(ns_RESULT result) const
+{
+    char text[512] = "";
+    m_GetLastErrorMsg(text, sizeof text);
+    if (text[0]) return text;
+    switch (result) {
+    case ns_LIBERROR: return "the library failed";
+    case ns_TYPEERROR: return "not a recording of a type the library reads";
+    case ns_FILEERROR: return "the file cannot be opened or holds no data";
+    case ns_BADFILE: return "no such open file";
+    case ns_BADENTITY: return "no such entity";
+    case ns_BADSOURCE: return "no such segment source";
+    case ns_BADINDEX: return "an index or time out of range";
+    default: return "an unknown failure";
     }
+}
+
+void NeuroshareHost::PrintFile(const std::string& path)
+{
+    std::printf("file             %s\n", path.c_str());
     ns_FILEINFO file{};
     m_GetFileInfo(m_hFile, &file, sizeof file);
     m_dwEntityCount = file.dwEntityCount;
@@ -72,7 +91,6 @@ ns_RESULT NeuroshareHost::PrintFile(const std::string& path)
         ns_ENTITYINFO info{};
         if (m_GetEntityInfo(m_hFile, id, &info, sizeof info) == ns_OK) PrintEntityRow(id, info);
     }
-    return result;
 }
 
 void NeuroshareHost::PrintEntityRow(uint32_t id, const ns_ENTITYINFO& info) const
@@ -99,6 +117,12 @@ void NeuroshareHost::PrintEntityRow(uint32_t id, const ns_ENTITYINFO& info) cons
     } else {
         std::printf("\n");
     }
+}
+
+bool NeuroshareHost::HasEntity(uint32_t entity) const
+{
+    ns_ENTITYINFO info{};
+    return m_GetEntityInfo(m_hFile, entity, &info, sizeof info) == ns_OK;
 }
 
 bool NeuroshareHost::PrintItems(uint32_t entity, uint32_t count) const

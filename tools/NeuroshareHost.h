@@ -17,9 +17,14 @@ public:
     // Loads the library (a name searched as the dynamic loader does, or a path); false with a message.
     bool Load(const std::string& library, std::string& error);
 
+    // Opens the recording; the result of ns_OpenFile.
+    ns_RESULT Open(const std::string& path);
+    // Why the last call failed: the library's text, or the result code in words when it has none.
+    std::string LastError(ns_RESULT result) const;
     void PrintLibrary() const;
-    // Opens the recording and prints the file and a table of its entities; the result of ns_OpenFile.
-    ns_RESULT PrintFile(const std::string& path);
+    // Prints the open file and a table of its entities.
+    void PrintFile(const std::string& path);
+    bool HasEntity(uint32_t entity) const;
     // Prints the first `count` items of an entity of the open file; false when the entity does not exist.
     bool PrintItems(uint32_t entity, uint32_t count) const;
     void Close();
@@ -44,4 +49,5 @@ private:
     decltype(&ns_GetSegmentInfo) m_GetSegmentInfo = nullptr;
     decltype(&ns_GetSegmentData) m_GetSegmentData = nullptr;
     decltype(&ns_GetTimeByIndex) m_GetTimeByIndex = nullptr;
+    decltype(&ns_GetLastErrorMsg) m_GetLastErrorMsg = nullptr;
 };

@@ -1,8 +1,10 @@
 #include "tools/SampleRecording.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -213,7 +215,7 @@ void StoreLayoutAndStimulator(kvdtest::RecordingDesc& rec)
 
 void Append(FILE* f, const std::vector<uint8_t>& bytes)
 {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) throw std::runtime_error("write failed");
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) throw std::runtime_error(std::strerror(errno));
 }
 
 }  // namespace
@@ -354,7 +356,7 @@ void WriteSampleRecording(const std::string& path, const Options& options)
     rec.withIndex = 1;  // the index position is filled in once the chunks are written
 
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!f) throw std::runtime_error("cannot create " + path);
+    if (!f) throw std::runtime_error(std::strerror(errno));
     const std::vector<uint8_t> head = rec.EncodeHeaderSection();
     Append(f.get(), head);
 
@@ -453,9 +455,10 @@ void WriteSampleRecording(const std::string& path, const Options& options)
     // "IDX1POS " closes the header section: its value is the section's last 8 bytes.
     uint8_t value[8];
     for (int i = 0; i < 8; ++i) value[i] = static_cast<uint8_t>(position >> (8 * i));
-    if (fseeko(f.get(), static_cast<off_t>(head.size() - 8), SEEK_SET) != 0) throw std::runtime_error("cannot write " + path);
+    if (fseeko(f.get(), static_cast<off_t>(head.size() - 8), SEEK_SET) != 0)
+        throw std::runtime_error(std::strerror(errno));
     Append(f.get(), std::vector<uint8_t>(value, value + 8));
-    if (std::fflush(f.get()) != 0) throw std::runtime_error("cannot write " + path);
+    if (std::fflush(f.get()) != 0) throw std::runtime_error(std::strerror(errno));
 }
 
 }  // namespace kvdsample

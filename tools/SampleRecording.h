@@ -58,7 +58,8 @@ uint16_t DigitalSample(uint64_t index);
 // Time stamp (ns since 1601) of the recording's start.
 uint64_t StartTime();
 
-// Writes the sample recording to `path`; throws std::runtime_error on failure.
+// Writes the sample recording to `path`; on failure throws std::runtime_error with the reason (the
+// caller names the file).
 void WriteSampleRecording(const std::string& path, const Options& options);
 
 }  // namespace kvdsample

@@ -1,17 +1,7 @@
-// kvdinfo: describes a recording.
-//   kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]   as a Neuroshare host: loads the shared object by name
-//                                                      and prints the library, the file and every entity;
-//                                                      --entity N adds that entity's first items
-//   kvdinfo --reader [--layout] [FILE.kvd]            with the reader: header, streams, channels, settings,
-//                                                      the first records of every event stream and the
-//                                                      stimulator settings; --layout adds the electrode
-//                                                      layout, one line per hardware channel
-//   kvdinfo --json [FILE.kvd]                         the reader's view as one JSON document (README)
-//   --events N (with --reader or --json)               the first N records of every event stream (default 5
-//                                                      in text, 10 in JSON)
-//   --frames N (with --reader or --json)               the first N sample frames of continuous streams
-//                                                      (default none)
-// Without a file it writes the built-in sample recording to a temporary folder and describes that.
+// kvdinfo: describes a recording, as a Neuroshare host through the shared object, with the reader, or
+// as JSON (see PrintHelp). Without a file it writes the built-in sample recording to a temporary folder
+// and describes that.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -43,21 +33,50 @@
 #include "streams/KVXAEvtSpikeParameter.h"
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
+#include "api/LastError.h"
+#include "tools/CommandLine.h"
 #include "tools/NeuroshareHost.h"
 #include "tools/RecordingJson.h"
 #include "tools/SampleRecording.h"
 
 namespace {
 
-const char* OpenResultText(int result)
+const char kTool[] = "kvdinfo";
+
+void PrintHelp()
 {
-    switch (result) {
-    case OK: return "opened";
-    case FILE_OPEN_FAILED: return "the file cannot be opened";
-    case WRONG_FILEFORMAT: return "not a recording of this format";
-    case forWRONG_HEADER: return "the file header is damaged or of an unknown version";
-    default: return "unknown failure";
-    }
+    std::printf(
+        "usage: kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]\n"
+        "       kvdinfo --reader [--layout] [--events N] [--frames N] [FILE.kvd]\n"
+        "       kvdinfo --json [--events N] [--frames N] [FILE.kvd]\n"
+        "Describes a recording; without FILE the built-in sample recording (2 s, written to a temporary\n"
+        "folder). By default as a Neuroshare host: loads the library by its name with dlopen and prints the\n"
+        "library, the file and a table of every entity.\n"
+        "\n"
+        "  -e, --entity N    also print the first items of entity N\n"
+        "      --lib LIBRARY the library to load: a name the dynamic loader searches, or a path\n"
+        "                    (default nsKVDLibrary.so.1)\n"
+        "  -r, --reader      describe the recording with the reader instead: header, streams, channels,\n"
+        "                    settings blocks, the first records of every event stream, stimulator settings\n"
+        "  -l, --layout      with --reader, also the electrode layout (implies --reader)\n"
+        "      --json        the reader's view as one JSON document\n"
+        "      --events N    with --reader or --json, the first N records of every event stream\n"
+        "                    (default 5 in text, 10 in JSON)\n"
+        "      --frames N    with --reader or --json, the first N sample frames of continuous streams\n"
+        "                    (default none)\n"
+        "  -h, --help        show this help and exit\n"
+        "  -V, --version     show the version and exit\n"
+        "Exit status: 0 described, 1 the recording or the library could not be read, 2 wrong usage.\n");
+}
+
+// Opens the recording with the reader; on failure says why on standard error and returns false.
+bool OpenWithReader(CKVXAStreamFile& file, const std::string& path)
+{
+    errno = 0;
+    const int result = file.OpenFile(path.c_str());
+    if (result == OK) return true;
+    kvdtool::Failure(kTool, OpenFailureText(path.c_str(), result, errno));
+    return false;
 }
 
 const char* RecordingModeText(int32_t mode)
@@ -424,12 +443,8 @@ void PrintStimulator(const CMGrid9StimulatorProperty& stim)
 int DescribeWithReader(const std::string& path, bool showLayout, int32_t shown, int32_t frames)
 {
     CKVXAStreamFile file;
-    const int result = file.OpenFile(path.c_str());
+    if (!OpenWithReader(file, path)) return kvdtool::kExitFailure;
     std::printf("file             %s\n", path.c_str());
-    if (result != OK) {
-        std::printf("open failed      %d: %s\n", result, OpenResultText(result));
-        return 1;
-    }
     PrintRecording(file, shown, frames);
     const KVXHDR* hdr = file.GetKVXHDR();
     if (hdr && hdr->U8(KVXHDR::kStimulatorFlag) != 0 && file.GetStimulatorProperty())
@@ -442,11 +457,7 @@ int DescribeWithReader(const std::string& path, bool showLayout, int32_t shown, 
 int DescribeAsJson(const std::string& path, const kvdjson::EventCounts& counts)
 {
     CKVXAStreamFile file;
-    const int result = file.OpenFile(path.c_str());
-    if (result != OK) {
-        std::fprintf(stderr, "kvdinfo: %s: %s\n", path.c_str(), OpenResultText(result));
-        return 1;
-    }
+    if (!OpenWithReader(file, path)) return kvdtool::kExitFailure;
     const std::string text = kvdjson::Dump(kvdjson::RecordingJson(file, counts));
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
@@ -454,21 +465,20 @@ int DescribeAsJson(const std::string& path, const kvdjson::EventCounts& counts)
 }
 
 // The host's view through the shared object; the exit status.
-int DescribeAsHost(const std::string& library, const std::string& path, long entity)
+int DescribeAsHost(const std::string& library, const std::string& path, int64_t entity)
 {
     NeuroshareHost host;
     std::string error;
-    if (!host.Load(library, error)) {
-        std::fprintf(stderr, "kvdinfo: cannot load %s: %s\n", library.c_str(), error.c_str());
-        return 1;
-    }
+    if (!host.Load(library, error))
+        return kvdtool::Failure(kTool, "cannot load " + library + ": " + error);
+    if (const ns_RESULT result = host.Open(path); result != ns_OK)
+        return kvdtool::Failure(kTool, host.LastError(result));
+    if (entity >= 0 && !host.HasEntity(static_cast<uint32_t>(entity)))
+        return kvdtool::Failure(kTool, path + ": " + host.LastError(ns_BADENTITY));
     host.PrintLibrary();
-    if (host.PrintFile(path) != ns_OK) return 1;
-    if (entity >= 0 && !host.PrintItems(static_cast<uint32_t>(entity), 10)) {
-        std::fprintf(stderr, "kvdinfo: no entity %ld\n", entity);
-        return 1;
-    }
-    return 0;
+    host.PrintFile(path);
+    if (entity >= 0) host.PrintItems(static_cast<uint32_t>(entity), 10);
+    return kvdtool::kExitSuccess;
 }
 
 }  // namespace
@@ -478,55 +488,51 @@ int main(int argc, char** argv)
     std::string path;
     std::string library = "nsKVDLibrary.so.1";
     std::string sampleDir;
-    bool reader = false, showLayout = false, asJson = false, usage = false;
-    long entity = -1;
-    long events = -1, frames = 0;
-    enum { OPT_READER = 256, OPT_LAYOUT, OPT_JSON, OPT_ENTITY, OPT_LIB, OPT_EVENTS, OPT_FRAMES };
+    bool reader = false, showLayout = false, asJson = false;
+    int64_t entity = -1;
+    int64_t events = -1, frames = 0;
+    enum { OPT_JSON = 256, OPT_LIB, OPT_EVENTS, OPT_FRAMES };
     static const option kOptions[] = {
-        {"reader", no_argument, nullptr, OPT_READER}, {"layout", no_argument, nullptr, OPT_LAYOUT},
-        {"json", no_argument, nullptr, OPT_JSON},     {"entity", required_argument, nullptr, OPT_ENTITY},
-        {"lib", required_argument, nullptr, OPT_LIB}, {"events", required_argument, nullptr, OPT_EVENTS},
-        {"frames", required_argument, nullptr, OPT_FRAMES}, {nullptr, 0, nullptr, 0},
-    };
-    // A count option's value: a whole number from 0 to 1,000,000.
-    const auto count = [&](long& value) {
-        char* end = nullptr;
-        value = std::strtol(optarg, &end, 10);
-        usage |= *end != '\0' || value < 0 || value > 1000000;
+        {"reader", no_argument, nullptr, 'r'},              {"layout", no_argument, nullptr, 'l'},
+        {"json", no_argument, nullptr, OPT_JSON},           {"entity", required_argument, nullptr, 'e'},
+        {"lib", required_argument, nullptr, OPT_LIB},       {"events", required_argument, nullptr, OPT_EVENTS},
+        {"frames", required_argument, nullptr, OPT_FRAMES}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},             {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":rle:hV", kOptions, nullptr)) != -1;) {
         switch (c) {
-        case OPT_READER: reader = true; break;
-        case OPT_LAYOUT: reader = showLayout = true; break;
+        case 'r': reader = true; break;
+        case 'l': reader = showLayout = true; break;
         case OPT_JSON: asJson = true; break;
-        case OPT_ENTITY: {
-            char* end = nullptr;
-            entity = std::strtol(optarg, &end, 10);
-            usage |= *end != '\0' || entity < 0;
+        case 'e':
+            if (!kvdtool::ParseInteger(optarg, 0, UINT32_MAX, entity))
+                return kvdtool::UsageError(kTool, "--entity takes an entity number from 0 to 4294967295, not '" +
+                                                      std::string(optarg) + "'");
             break;
-        }
         case OPT_LIB: library = optarg; break;
-        case OPT_EVENTS: count(events); break;
-        case OPT_FRAMES: count(frames); break;
-        default: usage = true; break;
+        case OPT_EVENTS:
+        case OPT_FRAMES:
+            if (!kvdtool::ParseInteger(optarg, 0, 1000000, c == OPT_EVENTS ? events : frames))
+                return kvdtool::UsageError(kTool, std::string(c == OPT_EVENTS ? "--events" : "--frames") +
+                                                      " takes a count from 0 to 1000000, not '" + optarg + "'");
+            break;
+        case 'h': PrintHelp(); return kvdtool::kExitSuccess;
+        case 'V': kvdtool::PrintVersion(kTool); return kvdtool::kExitSuccess;
+        default: return kvdtool::OptionError(kTool, c, argv);
         }
     }
-    if (optind < argc) path = argv[optind++];
-    usage |= optind < argc || (asJson && (reader || entity >= 0)) ||
-             ((events >= 0 || frames > 0) && !asJson && !reader);
-    if (usage) {
-        std::fprintf(stderr, "usage: kvdinfo [--entity N] [--lib LIBRARY] [FILE.kvd]\n"
-                             "       kvdinfo --reader [--layout] [--events N] [--frames N] [FILE.kvd]\n"
-                             "       kvdinfo --json [--events N] [--frames N] [FILE.kvd]\n");
-        return 2;
-    }
+    if (argc - optind > 1) return kvdtool::UsageError(kTool, "give one FILE.kvd, or none for the built-in sample");
+    if (asJson && (reader || entity >= 0))
+        return kvdtool::UsageError(kTool, "--json goes with neither --reader, --layout nor --entity");
+    if (reader && entity >= 0) return kvdtool::UsageError(kTool, "--entity goes with the host's view, not --reader");
+    if ((events >= 0 || frames > 0) && !asJson && !reader)
+        return kvdtool::UsageError(kTool, "--events and --frames go with --reader or --json");
+    if (optind < argc) path = argv[optind];
     if (path.empty()) {
         char templ[] = "/tmp/kvdinfo-XXXXXX";
-        if (!mkdtemp(templ)) {
-            std::perror("kvdinfo");
-            return 1;
-        }
+        if (!mkdtemp(templ))
+            return kvdtool::Failure(kTool, std::string("cannot make a temporary folder: ") + std::strerror(errno));
         sampleDir = templ;
         path = sampleDir + "/sample.kvd";
         try {
@@ -538,8 +544,8 @@ int main(int argc, char** argv)
             options.spikeParameterStream = true;
             kvdsample::WriteSampleRecording(path, options);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "kvdinfo: %s\n", e.what());
-            return 1;
+            rmdir(sampleDir.c_str());
+            return kvdtool::Failure(kTool, "cannot write the built-in sample recording " + path + ": " + e.what());
         }
         if (!asJson)
             std::printf("built-in sample recording (2 s, written by kvdsynth --filter --detector --average"

@@ -2,6 +2,7 @@
 //   kvdmerge [--force] [--quiet] OUT.kvd IN.kvd...
 // Continuous recordings follow each other without a gap, triggered ones keep their times; the result gets
 // a fresh chunk index. Exit status: 0 merged, 1 refused or failed, 2 wrong usage.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -13,9 +14,11 @@
 #include <vector>
 
 #include "reader/KVXAStreamFile.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
+const char kTool[] = "kvdmerge";
 const char kUsage[] = "usage: kvdmerge [--force] [--quiet] OUT.kvd IN.kvd...\n";
 
 const char kHelp[] =
@@ -89,33 +92,32 @@ int main(int argc, char** argv)
                                       {"help", no_argument, nullptr, 'h'},
                                       {"version", no_argument, nullptr, 'V'},
                                       {nullptr, 0, nullptr, 0}};
-    for (int c; (c = getopt_long(argc, argv, "fqhV", kOptions, nullptr)) != -1;) {
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":fqhV", kOptions, nullptr)) != -1;) {
         switch (c) {
         case 'f': force = true; break;
         case 'q': g_quiet = true; break;
-        case 'h': std::fputs(kUsage, stdout); std::fputs(kHelp, stdout); return 0;
-        case 'V': std::printf("kvdmerge (nsKVDLibrary) 1.0\n"); return 0;
-        default: std::fputs(kUsage, stderr); return 2;
+        case 'h': std::fputs(kUsage, stdout); std::fputs(kHelp, stdout); return kvdtool::kExitSuccess;
+        case 'V': kvdtool::PrintVersion(kTool); return kvdtool::kExitSuccess;
+        default: return kvdtool::OptionError(kTool, c, argv);
         }
     }
-    if (argc - optind < 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (argc - optind < 2) return kvdtool::UsageError(kTool, "give the output and at least one recording");
     const char* output = argv[optind];
     struct stat st;
     if (!force && lstat(output, &st) == 0) {
-        std::fprintf(stderr, "kvdmerge: %s exists; --force overwrites it\n", output);
-        return 1;
+        return kvdtool::Failure(kTool, std::string(output) + " exists; --force overwrites it");
     }
 
     std::vector<std::unique_ptr<CKVXAStreamFile>> inputs;
     for (int i = optind + 1; i < argc; ++i) {
         inputs.push_back(std::make_unique<CKVXAStreamFile>());
+        errno = 0;
         const int result = inputs.back()->OpenFile(argv[i]);
         if (result != OK) {
-            std::fprintf(stderr, "kvdmerge: %s %s\n", argv[i], OpenResultText(result));
-            return 1;
+            std::string why = std::string(argv[i]) + " " + OpenResultText(result);
+            if (result == FILE_OPEN_FAILED && errno != 0) why += std::string(": ") + std::strerror(errno);
+            return kvdtool::Failure(kTool, why);
         }
     }
     std::vector<CKVXAStreamFile*> files;
@@ -138,8 +140,7 @@ int main(int argc, char** argv)
         char message[256];
         CKVXAStreamFile::GetLastMergeError(message, sizeof message);
         message[sizeof message - 1] = 0;
-        std::fprintf(stderr, "kvdmerge: %s\n", message);
-        return 1;
+        return kvdtool::Failure(kTool, message);
     }
-    return 0;
+    return kvdtool::kExitSuccess;
 }

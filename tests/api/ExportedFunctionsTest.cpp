@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "include/nsAPItypes.h"
 #include "tests/api/NeuroshareTestSupport.h"
@@ -20,6 +23,15 @@ RecordingDesc SmallRecording()
     for (auto& s : rec.streams) s.millisamplesPerSecond = 10000000;
     kvdtest::AddSampleChunks(rec, {0, 1}, {{rec.startTime, 1000}}, 320);
     return rec;
+}
+
+// The calling thread's last failure text, read through a large buffer.
+std::string LastError()
+{
+    char text[1024];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(ns_GetLastErrorMsg(text, sizeof text), ns_OK);
+    return text;
 }
 
 TEST(LibraryInfo, DescribesTheLibraryAndLeavesTheRestAlone)
@@ -133,17 +145,25 @@ TEST(OpenAndClose, ResultsAndHandles)
     std::string missing = dir.Path("missing.kvd");
     EXPECT_EQ(ns_OpenFile(missing.data(), &h), ns_FILEERROR);
     EXPECT_EQ(h, 0u);
+    EXPECT_EQ(LastError(), "cannot open " + missing + ": No such file or directory");
+    std::string folder = dir.Path("");
+    EXPECT_EQ(ns_OpenFile(folder.data(), &h), ns_FILEERROR);
+    EXPECT_EQ(LastError(), "cannot open " + folder + ": Is a directory");
     std::string notRecording = dir.Path("text.kvd");
     kvdtest::WriteFile(notRecording, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
     EXPECT_EQ(ns_OpenFile(notRecording.data(), &h), ns_TYPEERROR);
+    EXPECT_EQ(LastError(), notRecording + " is not a recording: it does not begin with the KVXSTRM mark");
     RecordingDesc bad = SmallRecording();
     bad.version = 12;
     std::string badHeader = bad.WriteTo(dir.Path("bad.kvd"));
     EXPECT_EQ(ns_OpenFile(badHeader.data(), &h), ns_TYPEERROR);
     EXPECT_EQ(h, 0u);
+    EXPECT_EQ(LastError(), badHeader + " is not a recording: its file header is damaged or of an unknown version");
     EXPECT_EQ(ns_OpenFile(nullptr, &h), ns_FILEERROR);
+    EXPECT_EQ(LastError(), "cannot open a recording without a file name");
     // A null handle pointer opens nothing (see the hardening table).
     EXPECT_EQ(ns_OpenFile(missing.data(), nullptr), ns_LIBERROR);
+    EXPECT_EQ(LastError(), "no place for the file handle given (a null pointer)");
 
     std::string path = SmallRecording().WriteTo(dir.Path("ok.kvd"));
     std::vector<uint32_t> handles;
@@ -155,6 +175,7 @@ TEST(OpenAndClose, ResultsAndHandles)
     // Every slot taken: a clear failure and no handle.
     EXPECT_EQ(ns_OpenFile(path.data(), &h), ns_LIBERROR);
     EXPECT_EQ(h, 0u);
+    EXPECT_EQ(LastError(), "every one of the 256 file slots is in use");
     EXPECT_EQ(ns_CloseFile(5), ns_OK);
     EXPECT_EQ(ns_CloseFile(5), ns_BADFILE);
     ns_FILEINFO file;
@@ -162,6 +183,87 @@ TEST(OpenAndClose, ResultsAndHandles)
     ASSERT_EQ(ns_OpenFile(path.data(), &h), ns_OK);
     EXPECT_EQ(h, 5u);
     for (uint32_t handle : handles) EXPECT_EQ(ns_CloseFile(handle), ns_OK);
+}
+
+TEST(LastError, SaysWhatFailedAndWhy)
+{
+    kvdtest::TempDir dir;
+    NsFile file(SmallRecording(), dir);
+    ASSERT_EQ(file.Result(), ns_OK);
+    const uint32_t h = file.Handle();
+    ns_FILEINFO info;
+    ns_ENTITYINFO entity;
+    ns_ANALOGINFO analog;
+    ns_NEURALINFO neural;
+    double value = 0.0;
+    uint32_t index = 0;
+    // Entities of the small recording: 0 and 1 electrodes, 2 the digital channel, 3 to 18 its bits. The
+    // header announces more samples than the chunks hold.
+    const uint32_t items = file.Entity(1).dwItemCount;
+    const std::string n = std::to_string(items);
+    const struct {
+        std::function<ns_RESULT()> call;
+        ns_RESULT result;
+        std::string text;
+    } cases[] = {
+        {[&] { return ns_GetFileInfo(0, &info, sizeof info); }, ns_BADFILE, "file handle 0 is not valid"},
+        {[&] { return ns_GetFileInfo(257, &info, sizeof info); }, ns_BADFILE,
+         "file handle 257 is not valid: handles go from 1 to 256"},
+        {[&] { return ns_CloseFile(200); }, ns_BADFILE, "no file is open under handle 200"},
+        {[&] { return ns_GetEntityInfo(h, 0, &entity, sizeof entity - 1); }, ns_LIBERROR,
+         "ns_ENTITYINFO has " + std::to_string(sizeof entity) + " bytes in this library, not " +
+             std::to_string(sizeof entity - 1)},
+        {[&] { return ns_GetAnalogInfo(h, 0, nullptr, sizeof analog); }, ns_LIBERROR,
+         "no ns_ANALOGINFO given (a null pointer)"},
+        {[&] { return ns_GetEntityInfo(h, 19, &entity, sizeof entity); }, ns_BADENTITY,
+         "entity 19 does not exist: the file has 19 entities"},
+        {[&] { return ns_GetAnalogInfo(h, 7, &analog, sizeof analog); }, ns_BADENTITY,
+         "entity 7 is not an analog entity"},
+        {[&] { return ns_GetEventData(h, 0, 0, &value, nullptr, 0, nullptr); }, ns_BADENTITY,
+         "entity 0 is not an event entity"},
+        {[&] { return ns_GetSegmentData(h, 2, 0, &value, nullptr, 0, nullptr, nullptr); }, ns_BADENTITY,
+         "entity 2 is not a segment entity"},
+        {[&] { return ns_GetNeuralInfo(h, 0, &neural, sizeof neural); }, ns_BADENTITY,
+         "entity 0 is not a neural-event entity"},
+        {[&] { return ns_GetAnalogData(h, 1, items - 10, 20, nullptr, nullptr); }, ns_BADINDEX,
+         "items " + std::to_string(items - 10) + " to " + std::to_string(items + 9) + " go beyond the " + n +
+             " items of entity 1"},
+        {[&] { return ns_GetAnalogData(h, 1, 990, 20, nullptr, nullptr); }, ns_BADINDEX,
+         "the data of entity 1 cannot be read: the recording holds less than it announces"},
+        {[&] { return ns_GetTimeByIndex(h, 0, items, &value); }, ns_BADINDEX,
+         "index " + n + " is beyond the " + n + " items of entity 0"},
+        {[&] { return ns_GetIndexByTime(h, 0, 1e6, ns_AFTER, &index); }, ns_BADINDEX,
+         "entity 0 has no item at or after 1000000 s"},
+        {[&] { return ns_GetIndexByTime(h, 0, -0.25, ns_BEFORE, &index); }, ns_BADINDEX,
+         "entity 0 has no item at or before -0.25 s"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), c.result) << c.text;
+        EXPECT_EQ(LastError(), c.text);
+    }
+
+    // A success keeps the text of the last failure; the text is cut to the buffer and always terminated.
+    ASSERT_EQ(ns_GetFileInfo(h, &info, sizeof info), ns_OK);
+    EXPECT_EQ(LastError(), "entity 0 has no item at or before -0.25 s");
+    char small[7] = {'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+    EXPECT_EQ(ns_GetLastErrorMsg(small, 6), ns_OK);
+    EXPECT_STREQ(small, "entit");
+    EXPECT_EQ(small[6], 'x');
+    EXPECT_EQ(ns_GetLastErrorMsg(small, 1), ns_OK);
+    EXPECT_EQ(small[0], '\0');
+    small[0] = 'x';
+    EXPECT_EQ(ns_GetLastErrorMsg(small, 0), ns_OK);
+    EXPECT_EQ(small[0], 'x');
+    EXPECT_EQ(ns_GetLastErrorMsg(nullptr, 100), ns_OK);
+
+    // Each thread has its own text: empty in a thread where nothing failed.
+    std::string other = "unread";
+    std::thread([&] {
+        other = LastError();
+        ns_CloseFile(0);
+    }).join();
+    EXPECT_EQ(other, "");
+    EXPECT_EQ(LastError(), "entity 0 has no item at or before -0.25 s");
 }
 
 }  // namespace

@@ -202,13 +202,20 @@ class SampleRecordingHost(unittest.TestCase):
                                        C.byref(unit)), "ns_GetSegmentData")
             self.assertTrue(info.dwMinSampleCount <= count.value <= info.dwMaxSampleCount)
 
-    def test_errors_are_codes(self):
+    def test_errors_are_codes_with_texts(self):
+        def last_error():
+            text = C.create_string_buffer(256)
+            check(ns.ns_GetLastErrorMsg(text, C.sizeof(text)), "ns_GetLastErrorMsg")
+            return text.value.decode()
         e = ENTITYINFO()
         self.assertEqual(ns.ns_GetEntityInfo(0, 0, C.byref(e), C.sizeof(e)), -4)
+        self.assertEqual(last_error(), "file handle 0 is not valid")
         self.assertEqual(ns.ns_GetEntityInfo(self.h, 100000, C.byref(e), C.sizeof(e)), -5)
+        self.assertTrue(last_error().startswith("entity 100000 does not exist"))
         h = u32(9)
         self.assertEqual(ns.ns_OpenFile(b"/nonexistent/file.kvd", C.byref(h)), -3)
         self.assertEqual(h.value, 0)
+        self.assertEqual(last_error(), "cannot open /nonexistent/file.kvd: No such file or directory")
 
     def test_exported_data(self):
         self.assertEqual(list((dbl * 2).in_dll(ns, "Bandstop_Frequencies")), [50.0, 60.0])

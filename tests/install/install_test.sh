@@ -54,4 +54,19 @@ expect_host_output "$tmp/find_package.out" "find_package build"
 # A host that loads the library by its soname, as Python's ctypes does.
 LD_LIBRARY_PATH=$libdir python3 -c 'import ctypes; ctypes.CDLL("nsKVDLibrary.so.1").ns_GetLibraryInfo' ||
   fail "dlopen(\"nsKVDLibrary.so.1\") failed"
+# After ldconfig the loader finds the library by its soname alone: without LD_LIBRARY_PATH, the host
+# linked with -lnsKVDLibrary runs and dlopen("nsKVDLibrary.so.1") succeeds. The system's cache stays
+# untouched: a cache that also lists the prefix replaces it in a private mount namespace, where root
+# may make one (elsewhere this part is left out).
+if unshare -m true 2>/dev/null; then
+  echo "$libdir" >"$tmp/ld.so.conf"
+  "$ldconfig" -f "$tmp/ld.so.conf" -C "$tmp/system.cache" 2>/dev/null
+  unshare -m sh -c 'mount --bind "$1" /etc/ld.so.cache &&
+                    env -u LD_LIBRARY_PATH "$2" "$3" >/dev/null &&
+                    env -u LD_LIBRARY_PATH python3 -c "import ctypes; ctypes.CDLL(\"nsKVDLibrary.so.1\")"' \
+    sh "$tmp/system.cache" "$tmp/host_pkgconfig" "$tmp/sample.kvd" ||
+    fail "after ldconfig the soname alone does not find the library"
+else
+  echo "install test: no private mount namespace here; the system cache part is left out" >&2
+fi
 echo "install test: passed"
