@@ -98,7 +98,17 @@ bool CSampleCache::Visit(uint64_t key, uint32_t channel, uint64_t first, uint64_
     take(chunk.data.get() + channel * chunk.samples + first);
     Touch(found->second, ChunkBytes(chunk.channels, chunk.samples));
     m_Chunks.splice(m_Chunks.begin(), m_Chunks, found->second.chunk);
+    if (first + count == chunk.samples) Served(found->second.chunk, channel);
     return true;
+}
+
+void CSampleCache::Served(ChunkList::iterator chunk, uint32_t channel)
+{
+    if (channel >= chunk->channels || chunk->served[channel]) return;
+    chunk->served[channel] = true;
+    if (++chunk->servedCount < chunk->channels) return;
+    chunk->spent = true;
+    m_Chunks.splice(m_Chunks.end(), m_Chunks, chunk);
 }
 
 bool CSampleCache::Copy(uint64_t key, uint32_t channel, uint64_t first, uint64_t count, int16_t* out)
@@ -116,6 +126,10 @@ bool CSampleCache::Wanted(uint64_t key, uint32_t channels, uint64_t samples, uin
     const uint64_t distance = m_qwTick - use.tick;
     const bool sameChannel = use.channel == channel;
     Touch(use, bytes);
+    if (!first && !sameChannel) {
+        use.previousChannel = use.channel;
+        use.hasPrevious = true;
+    }
     use.channel = channel;
     const uint64_t limit = m_Budget.Limit();
     if (first || sameChannel || use.cached || channels == 0 || samples == 0 || bytes > limit) return false;
@@ -164,11 +178,13 @@ bool CSampleCache::Add(uint64_t key, const int16_t* interleaved, uint32_t channe
     const uint64_t bytes = ChunkBytes(channels, samples);
     if (bytes > m_Budget.Limit()) return false;
     Buffer buffer;
+    // A spent chunk gives its place and, when it is as large, its memory.
+    if (!m_Chunks.empty() && m_Chunks.back().spent) buffer = DropLeastRecent(words);
     if (!MakeRoom(bytes, buffer, words)) return false;
     try {
         if (!buffer) buffer = Buffer(words);
         kvd::Deinterleave(interleaved, samples, channels, buffer.get());
-        m_Chunks.push_front(Chunk{key, channels, samples, std::move(buffer)});
+        m_Chunks.push_front(Chunk{key, channels, samples, std::move(buffer), std::vector<bool>(channels), 0, false});
     } catch (...) {
         m_Budget.Release(bytes);
         throw;
@@ -176,6 +192,9 @@ bool CSampleCache::Add(uint64_t key, const int16_t* interleaved, uint32_t channe
     m_qwBytes += bytes;
     use.cached = true;
     use.chunk = m_Chunks.begin();
+    // The channel that read the chunk before it was worth keeping has had what it wanted of it.
+    if (use.hasPrevious) Served(use.chunk, use.previousChannel);
+    use.hasPrevious = false;
     return true;
 }
 

@@ -6,7 +6,9 @@
 // added only when it is asked for a second time, for another channel (one read of one channel costs no
 // more than without a cache), and, once the budget is full, only when it is asked for again before the chunks read since would
 // have pushed it out: a sweep over more data than the budget holds keeps what is cached instead of
-// replacing all of it with chunks that would be gone before their next use.
+// replacing all of it with chunks that would be gone before their next use. A chunk whose every channel has
+// been read to its end is spent: it goes to the end of the line, and the next chunk added takes its place
+// and its memory, so that reading all channels window after window holds a few chunks, not the file.
 //
 // Every member may be called from any thread; samples are copied out under the cache's own lock, so no
 // caller ever holds memory that an eviction could free.
@@ -20,6 +22,7 @@
 #include <new>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 class CCacheBudget;
 
@@ -38,8 +41,11 @@ public:
     {
         return (static_cast<uint64_t>(stream) << 40) ^ static_cast<uint64_t>(entry);
     }
-    // Bytes a chunk of `channels` x `samples` samples takes in the cache.
-    static uint64_t ChunkBytes(uint32_t channels, uint64_t samples) { return channels * samples * 2 + kChunkOverhead; }
+    // Bytes a chunk of `channels` x `samples` samples takes in the cache (with a bit per channel).
+    static uint64_t ChunkBytes(uint32_t channels, uint64_t samples)
+    {
+        return channels * samples * 2 + kChunkOverhead + (channels + 63) / 64 * 8;
+    }
 
     // Hands samples [first, first + count) of `channel` of chunk `key` to take(samples) when the chunk is
     // cached with that channel and those samples; false (take not called) otherwise. `take` runs under the
@@ -83,16 +89,23 @@ private:
         uint32_t channels;
         uint64_t samples;
         Buffer data;  // channel c's samples start at c * samples
+        std::vector<bool> served;  // channels read to the chunk's end
+        uint32_t servedCount = 0;
+        bool spent = false;        // every channel served
     };
     using ChunkList = std::list<Chunk>;  // most recently used first
     struct Use {
         uint64_t tick = 0;                   // m_qwTick after its last use
         uint32_t channel = 0;                // the channel of its last use that missed
+        uint32_t previousChannel = 0;        // and of the one before, when there was one
+        bool hasPrevious = false;
         ChunkList::iterator chunk;           // valid while cached
         bool cached = false;
     };
 
     void Touch(Use& use, uint64_t bytes);
+    // Counts `channel` as served by the chunk; a chunk found spent goes to the end of the line.
+    void Served(ChunkList::iterator chunk, uint32_t channel);
     // Drops the least recently used chunk; its buffer when it holds exactly `words` samples.
     Buffer DropLeastRecent(uint64_t words);
     // Takes `bytes` from the budget, dropping chunks while it does not fit; false when it cannot.

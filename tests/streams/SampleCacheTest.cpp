@@ -164,6 +164,41 @@ TEST(SampleCacheTest, ASweepLargerThanTheBudgetKeepsWhatIsCached)
     EXPECT_EQ(cache.ChunkCount(), 3u);
 }
 
+TEST(SampleCacheTest, ChunksEveryChannelHasReadToTheEndGiveWayFirst)
+{
+    // Room for all ten chunks; every channel of each chunk is read, window after window, as a host reading
+    // all channels second by second does. The last window's chunk is read up to its middle only.
+    CCacheBudget budget(10 * CSampleCache::ChunkBytes(4, 50));
+    CSampleCache cache(budget);
+    std::vector<int16_t> out(50);
+    // A read as the stream makes it: from the cache, else added when wanted, else from the chunk itself.
+    auto read = [&](int k, uint32_t channel, uint64_t first, uint64_t count) {
+        const uint64_t key = CSampleCache::Key(0, k);
+        if (cache.Copy(key, channel, first, count, out.data())) return true;
+        const std::vector<int16_t> chunk = Interleaved(50, 4, k);
+        if (cache.Wanted(key, 4, 50, channel) && cache.Add(key, chunk.data(), 4, 50) &&
+            cache.Copy(key, channel, first, count, out.data()))
+            return false;
+        const std::vector<int16_t> want = ChannelOf(chunk, 4, channel);
+        std::copy(want.begin() + first, want.begin() + first + count, out.begin());
+        return false;
+    };
+    for (int k = 0; k < 10; ++k) {
+        const uint64_t count = k == 9 ? 25 : 50;
+        for (uint32_t channel = 0; channel < 4; ++channel) {
+            EXPECT_EQ(read(k, channel, 0, count), channel >= 2) << "chunk " << k << ", channel " << channel;
+            const std::vector<int16_t> want = ChannelOf(Interleaved(50, 4, k), 4, channel);
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + count, want.begin()));
+        }
+        EXPECT_LE(cache.ChunkCount(), 2u) << "a spent chunk gives its place to the next one";
+    }
+    // Chunk 8 gave its place to chunk 9, which, read up to its middle only, is not spent: it serves the rest.
+    EXPECT_EQ(cache.ChunkCount(), 1u);
+    EXPECT_FALSE(cache.Copy(CSampleCache::Key(0, 8), 3, 0, 50, out.data()));
+    EXPECT_TRUE(read(9, 0, 25, 25));
+    EXPECT_EQ(budget.Used(), CSampleCache::ChunkBytes(4, 50));
+}
+
 TEST(SampleCacheTest, ConcurrentCallsServeTheRightSamplesWithinTheBudget)
 {
     CCacheBudget budget(5 * CSampleCache::ChunkBytes(8, 64));
