@@ -240,6 +240,55 @@ TEST_P(DigitalBitEntities, SameAnswersAsOneRecordPerChange)
     }
 }
 
+// The events are counted when a bit entity is first asked for, by whichever function asks.
+TEST_P(DigitalBitEntities, AnyFirstCallCountsTheEvents)
+{
+    const DigitalCase& c = GetParam();
+    kvdtest::TempDir dir;
+    const std::string path = Recording(c).WriteTo(dir.Path("rec.kvd"));
+    const auto reference = ReferenceEvents(c);
+    // The last bit entity with events; entity numbers come from a file of their own, which counts them.
+    uint32_t id = 0;
+    std::size_t k = 0;
+    {
+        NsFile listed(Recording(c), dir, "listed.kvd");
+        for (uint32_t e = 0, bit = 0; e < listed.EntityCount(); ++e) {
+            const ns_ENTITYINFO info = listed.Entity(e);
+            if (info.dwEntityType != ns_ENTITY_EVENT || std::strncmp(info.szEntityLabel, "digi", 4)) continue;
+            if (!reference[bit].empty()) {
+                id = e;
+                k = bit;
+            }
+            ++bit;
+        }
+    }
+    const std::vector<Change>& events = reference[k];
+    ASSERT_FALSE(events.empty());
+    const uint32_t last = static_cast<uint32_t>(events.size() - 1);
+    for (int first = 0; first < 4; ++first) {
+        SCOPED_TRACE("first call " + std::to_string(first));
+        uint32_t h = 0;
+        ASSERT_EQ(ns_OpenFile(const_cast<char*>(path.c_str()), &h), ns_OK);
+        double t = -1.0;
+        uint32_t index = 0;
+        ns_ENTITYINFO info{};
+        switch (first) {
+        case 0: ASSERT_EQ(ns_GetEventData(h, id, last, &t, nullptr, 0, nullptr), ns_OK); break;
+        case 1: ASSERT_EQ(ns_GetTimeByIndex(h, id, last, &t), ns_OK); break;
+        case 2:
+            ASSERT_EQ(ns_GetIndexByTime(h, id, events[last].time, ns_CLOSEST, &index), ns_OK);
+            EXPECT_EQ(index, last);
+            t = events[last].time;
+            break;
+        default: ASSERT_EQ(ns_GetEntityInfo(h, id, &info, sizeof info), ns_OK); t = events[last].time;
+        }
+        EXPECT_EQ(t, events[last].time);
+        ASSERT_EQ(ns_GetEntityInfo(h, id, &info, sizeof info), ns_OK);
+        EXPECT_EQ(info.dwItemCount, events.size());
+        ns_CloseFile(h);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Recordings, DigitalBitEntities, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param.name; });
 
