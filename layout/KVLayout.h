@@ -26,6 +26,7 @@ public:
     // The layout of one hardware channel, kept as its 1368-byte file image.
     class CChannelLayout {
     public:
+        // clang-format off
         enum : std::size_t {
             kHWID = 0, kSubType = 4, kGain = 8, kLowF = 12, kHighF = 16, kName = 20, kDecoratedName = 277,
             kMeaNumber = 536, kMeaName = 540, kElectrodeType = 800, kPosX = 804, kPosY = 808, kPosZ = 812,
@@ -33,6 +34,7 @@ public:
             kDisplayExtendX = 836, kDisplayExtendY = 840, kThirdName = 844, kAmplifierName = 1101,
             kMapHWID = 1360, kMapValue = 1364
         };
+        // clang-format on
         static constexpr std::size_t kTextWidth = 257;
         static constexpr std::size_t kSize = 1368;
 

@@ -26,6 +26,7 @@ enum FileOpenResult : int { OK = 0, FILE_OPEN_FAILED = 1, WRONG_FILEFORMAT = 2, 
 // The file header record, always held as its full current size; older files fill a prefix of it.
 class KVXHDR : public kvd::ByteRecord<2328> {
 public:
+    // clang-format off
     enum : std::size_t {
         kVersion = 0, kSoftwareVersion1 = 4, kSoftwareVersion2 = 8, kComment = 272, kStartPressed = 792,
         kStreamCount = 800, kMilliSamples = 804, kRecordingMode = 808, kPreTrigger = 812, kPostTrigger = 816,
@@ -38,10 +39,13 @@ public:
         kDataSourceName = 2208, kSerialNumber = 2288, kBusType = 2308, kVendorId = 2312, kProductId = 2316,
         kStimulatorFlag = 2320
     };
+    // clang-format on
+    // clang-format off
     enum : std::size_t {
         kCommentWidth = 520, kTriggerBufferIDWidth = 9, kImageSize = 320, kImagePath = 56, kImagePathWidth = 264,
         kDataSourceNameWidth = 80, kSerialNumberWidth = 20
     };
+    // clang-format on
     static constexpr uint16_t kCurrentVersion = 11;
     static constexpr int kNumberOfImages = 4;
 

@@ -81,6 +81,7 @@ public:
     EnTriggerType GetTriggerType(int i) const { return Trig(i).m_Type; }
     int32_t GetTriggerSource(int i) const { return Trig(i).m_Source; }
     CStimulusTrigger GetStimulusTrigger(int i) const { return Trig(i); }
+    // clang-format off
     void SetPre(int i, int32_t v) { if (Valid(i)) m_Stimuli[i].Pre = v; }
     void SetA1(int i, int32_t v) { if (Valid(i)) m_Stimuli[i].A1 = v; }
     void SetT1(int i, int32_t v) { if (Valid(i)) m_Stimuli[i].T1 = v; }
@@ -94,6 +95,7 @@ public:
     void SetTriggerType(int i, EnTriggerType v) { if (Valid(i)) m_Triggers[i].m_Type = v; }
     void SetTriggerSource(int i, int32_t v) { if (Valid(i)) m_Triggers[i].m_Source = v; }
     void SetStimulusTrigger(int i, const CStimulusTrigger& t) { if (Valid(i)) m_Triggers[i] = t; }
+    // clang-format on
 
     int32_t GetVoltageRangeInMicroVolt() const { return m_VoltageRangeInMicroVolt; }
     int32_t GetVoltageResolutionInMicroVolt() const { return m_VoltageResolutionInMicroVolt; }

@@ -18,12 +18,14 @@ public:
     };
 
     // Record field offsets.
+    // clang-format off
     enum : std::size_t {
         kVersion = 0, kID = 4, kHWID = 8, kName = 12, kComment = 269, kRefCount = 784, kGroupID = 788,
         kDecoratedName = 790, kGain = 1048, kPosX = 1056, kPosY = 1060, kPosZ = 1064, kExtendX = 1068,
         kExtendY = 1072, kDiameter = 1076, kDisplayX = 1080, kDisplayY = 1084, kDisplayExtendX = 1088,
         kDisplayExtendY = 1092, kLowF = 1096, kHighF = 1100
     };
+    // clang-format on
     enum : std::size_t { kNameWidth = 257, kCommentWidth = 513 };
     static constexpr std::size_t kReferenceSize = 8;
     static constexpr int kCurrentVersion = 2;

@@ -30,16 +30,20 @@ public:
     using StrmFmt = kvd::ByteRecord<32>;
 
     // STRMHDR field offsets and widths.
+    // clang-format off
     enum : std::size_t {
         kHdrVersion = 0, kDataType = 2, kName = 11, kComment = 268, kStreamID = 782, kMilliSamples = 784,
         kChannelCount = 788, kBufferID = 792
     };
+    // clang-format on
     enum : std::size_t { kDataTypeWidth = 9, kNameWidth = 257, kCommentWidth = 513, kBufferIDWidth = 12 };
     // STRMFMT field offsets.
+    // clang-format off
     enum : std::size_t {
         kFmtVersion = 0, kUnitSign = 2, kADBits = 4, kADZero = 6, kUnitsPerAD = 8, kBytesPerChannel = 16,
         kDefaultSamplesPerSegment = 18, kDefaultSegmentCount = 20, kSecondScale = 24
     };
+    // clang-format on
     // The STRMFMT chunk may be no larger than this.
     static constexpr uint64_t kMaxStrmFmtSize = 10000;
 
