@@ -388,8 +388,7 @@ struct CKVD::SweepBlocks {
     }
 };
 
-void CKVD::AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
-                           double basetime)
+void CKVD::AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream, double basetime)
 {
     if (stream->GetChannelCount() <= 0) return;
     if (stream->HasContinuousData())
@@ -475,8 +474,7 @@ class ChannelWords : public CDigitalBitEvents::WordSource {
 public:
     ChannelWords(CKVXAStream& stream, int32_t channel)
         : m_Stream(stream), m_lChannel(channel), m_bContinuous(stream.HasContinuousData())
-    {
-    }
+    {}
     int32_t Read(int32_t segment, uint32_t first, int32_t count, int16_t* words) override
     {
         return m_bContinuous ? m_Stream.GetRawDataOfChannelStartCount(words, m_lChannel, first, count)
@@ -491,8 +489,7 @@ private:
 
 // The segments of a digital channel: a continuous channel from the recording start, or each sweep from
 // its start.
-std::vector<CDigitalBitEvents::SegmentSpan> DigitalSegments(CKVXAStreamFile& file, CKVXAStream& stream,
-                                                            double basetime)
+std::vector<CDigitalBitEvents::SegmentSpan> DigitalSegments(CKVXAStreamFile& file, CKVXAStream& stream, double basetime)
 {
     std::vector<CDigitalBitEvents::SegmentSpan> segments;
     if (stream.HasContinuousData()) {
@@ -514,8 +511,7 @@ std::vector<CDigitalBitEvents::SegmentSpan> DigitalSegments(CKVXAStreamFile& fil
 
 }  // namespace
 
-void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex,
-                           double basetime)
+void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex, double basetime)
 {
     // One pass over the channel's words counts each bit's events and keeps its checkpoints. The store is
     // handed over whole: a count that fails on the way (memory) leaves the bits as they were.
@@ -595,8 +591,8 @@ bool CKVD::GetEntityInfo(File& file, uint32_t dwEntityID, ns_ENTITYINFO* pEntity
         std::snprintf(label, sizeof label, "%8s %04d %04d %8.8s", ds->szStreamID.c_str(), ds->lHWID, ds->lIndex,
                       ds->szName.c_str());
     else
-        std::snprintf(label, sizeof label, "%8s %04d %04d %8.8s %02d", ds->szStreamID.c_str(), ds->lHWID,
-                      ds->lIndex, ds->szName.c_str(), ds->lSubIndex);
+        std::snprintf(label, sizeof label, "%8s %04d %04d %8.8s %02d", ds->szStreamID.c_str(), ds->lHWID, ds->lIndex,
+                      ds->szName.c_str(), ds->lSubIndex);
     PutText(pEntityInfo->szEntityLabel, label);
     pEntityInfo->dwEntityType = ds->dwType;
     pEntityInfo->dwItemCount = ds->dwItemCount;
@@ -680,16 +676,16 @@ bool CKVD::ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint
     const bool streaming = dwIndexCount >= kStreamingValues;
     const int64_t got = stream->TakeChannel(ds.lIndex, dwStartIndex, dwIndexCount,
                                             [&](const int16_t* samples, uint64_t n, uint64_t at) {
-        scale.Convert(samples, n, pData ? pData + at : nullptr, streaming);
-    });
+                                                scale.Convert(samples, n, pData ? pData + at : nullptr, streaming);
+                                            });
     if (streaming) SampleScale::Flush();
     if (got != static_cast<int64_t>(dwIndexCount)) return false;  // the file holds less than it announced
     if (pdwContCount) *pdwContCount = dwIndexCount;
     return true;
 }
 
-bool CKVD::ReadSweepSamples(std::vector<int16_t>& sampleWords, const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex, uint32_t dwIndexCount,
-                            uint32_t* pdwContCount, double* pData)
+bool CKVD::ReadSweepSamples(std::vector<int16_t>& sampleWords, const DataSource& ds, CKVXAStream* stream,
+                            uint32_t dwStartIndex, uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData)
 {
     const SampleScale scale = ScaleOf(*stream, IsDigital(ds.szStreamID));
     int16_t* words = sampleWords.data();
@@ -705,9 +701,9 @@ bool CKVD::ReadSweepSamples(std::vector<int16_t>& sampleWords, const DataSource&
         const uint32_t inSweep = std::min(sweep->dwNumber - offset, dwIndexCount - done);
         for (uint32_t part = 0; part < inSweep;) {
             const uint32_t n = std::min(inSweep - part, kPieceSamples);
-            const int32_t got = stream->GetSweepRawDataOfChannel(words, static_cast<int32_t>(n), k, ds.lIndex,
-                                                                 static_cast<int32_t>(offset + part),
-                                                                 static_cast<int32_t>(n));
+            const int32_t got =
+                stream->GetSweepRawDataOfChannel(words, static_cast<int32_t>(n), k, ds.lIndex,
+                                                 static_cast<int32_t>(offset + part), static_cast<int32_t>(n));
             if (got != static_cast<int32_t>(n)) return false;
             scale.Convert(words, n, pData ? pData + done + part : nullptr);
             part += n;
@@ -779,8 +775,8 @@ bool CKVD::GetSegmentInfo(File& file, uint32_t dwEntityID, ns_SEGMENTINFO* pSegm
     return true;
 }
 
-bool CKVD::GetSegmentSourceInfo(File& file, uint32_t dwEntityID, uint32_t dwSourceID,
-                                ns_SEGSOURCEINFO* pSourceInfo, uint32_t)
+bool CKVD::GetSegmentSourceInfo(File& file, uint32_t dwEntityID, uint32_t dwSourceID, ns_SEGSOURCEINFO* pSourceInfo,
+                                uint32_t)
 {
     if (!IsSourceExistent(file, dwEntityID, dwSourceID) || !pSourceInfo) return false;
     const DataSource* ds = Entity(file, dwEntityID);
@@ -813,22 +809,23 @@ bool CKVD::GetSegmentData(File& file, uint32_t dwEntityID, int32_t nIndex, doubl
     return true;
 }
 
-bool CKVD::ReadSweepSegment(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
-                            uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
+bool CKVD::ReadSweepSegment(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream, int32_t nIndex,
+                            double* pData, uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
     const int32_t channels = stream->GetChannelCount();
     if (channels <= 0) return false;
     const int32_t n = std::max<int32_t>(0, stream->GetSweepRawDataBufferSize(nIndex)) / channels;
     words.resize(std::max<std::size_t>(words.size(), static_cast<std::size_t>(n)));
     if (n > 0 && stream->GetSweepRawDataOfChannel(words.data(), n, nIndex, ds.lIndex) != n) return false;
-    ScaleOf(*stream, IsDigital(ds.szStreamID)).Convert(words.data(), std::min(static_cast<uint32_t>(n), capacity), pData);
+    ScaleOf(*stream, IsDigital(ds.szStreamID))
+        .Convert(words.data(), std::min(static_cast<uint32_t>(n), capacity), pData);
     if (pdwSampleCount) *pdwSampleCount = static_cast<uint32_t>(n);
     if (pdwUnitID) *pdwUnitID = 0;
     return true;
 }
 
-bool CKVD::ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData, uint32_t capacity,
-                     uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
+bool CKVD::ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
+                     uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
     // Resume from the cached cursor when reading forward; otherwise start over at the first spike. The
     // cache is taken out while the cursor moves: a walk that fails or throws leaves no cursor whose

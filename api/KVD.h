@@ -138,8 +138,7 @@ public:
 
     // Item collection while the entity list is built.
     void GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime);
-    void CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex,
-                         double basetime);
+    void CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex, double basetime);
 
 private:
     // Sweep blocks of a triggered recording, shared by all channels of a stream, and their lengths.
@@ -155,15 +154,14 @@ private:
     bool AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     void AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     void AddContinuousChannels(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
-    void AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream,
-                              double basetime);
+    void AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     void AddDigitalBits(EntityList& list, const DataSource& analog);
 
     // Steps of reading sample words into the host's buffer.
-    bool ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex,
-                               uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData);
-    bool ReadSweepSamples(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream,
-                          uint32_t dwStartIndex, uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData);
+    bool ReadContinuousSamples(const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex, uint32_t dwIndexCount,
+                               uint32_t* pdwContCount, double* pData);
+    bool ReadSweepSamples(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream, uint32_t dwStartIndex,
+                          uint32_t dwIndexCount, uint32_t* pdwContCount, double* pData);
     bool ReadSweepSegment(std::vector<int16_t>& words, const DataSource& ds, CKVXAStream* stream, int32_t nIndex,
                           double* pData, uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID);
     bool ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,

@@ -115,8 +115,7 @@ std::string ItemText(CKVD::File& file, uint32_t dwEntityID, int64_t first, uint6
     m_KVD.GetEntityInfo(file, dwEntityID, &info, sizeof info);
     const std::string items = std::to_string(info.dwItemCount) + " items of entity " + std::to_string(dwEntityID);
     const auto from = static_cast<uint64_t>(first);
-    if (count <= 1 && from >= info.dwItemCount)
-        return "index " + std::to_string(from) + " is beyond the " + items;
+    if (count <= 1 && from >= info.dwItemCount) return "index " + std::to_string(from) + " is beyond the " + items;
     if (from + count > info.dwItemCount)
         return "items " + std::to_string(from) + " to " + std::to_string(from + count - 1) + " go beyond the " + items;
     return UnreadableText(dwEntityID);

@@ -13,8 +13,7 @@ class SampleScale {
 public:
     SampleScale(uint16_t adZero, double unitsPerAD, bool raw)
         : m_wADZero(adZero), m_dUnitsPerAD(unitsPerAD), m_bRaw(raw)
-    {
-    }
+    {}
 
     double operator()(int16_t word) const
     {

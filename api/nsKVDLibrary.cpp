@@ -60,8 +60,7 @@ constexpr uint32_t kAnyType = 0;
 
 bool EntityOfType(const CKVD::File& file, uint32_t dwEntityID, uint32_t type)
 {
-    return type == kAnyType ? m_KVD.IsEntityExistent(file, dwEntityID)
-                            : m_KVD.IsEntityExistent(file, dwEntityID, type);
+    return type == kAnyType ? m_KVD.IsEntityExistent(file, dwEntityID) : m_KVD.IsEntityExistent(file, dwEntityID, type);
 }
 
 // The file under a handle in range, held (alive and locked) until the call ends; empty for a handle out of
@@ -177,7 +176,8 @@ ns_RESULT ns_GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* p
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pEntityInfo, dwEntityInfoSize, dwEntityID, kAnyType); checked != ns_OK)
+        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pEntityInfo, dwEntityInfoSize, dwEntityID, kAnyType);
+            checked != ns_OK)
             return checked;
         m_KVD.GetEntityInfo(*call, dwEntityID, pEntityInfo, dwEntityInfoSize);
         return ns_OK;
@@ -189,7 +189,9 @@ ns_RESULT ns_GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEv
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pEventInfo, dwEventInfoSize, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK)
+        if (const ns_RESULT checked =
+                CheckInfoCall(call, hFile, pEventInfo, dwEventInfoSize, dwEntityID, ns_ENTITY_EVENT);
+            checked != ns_OK)
             return checked;
         m_KVD.GetEventInfo(*call, dwEntityID, pEventInfo, dwEventInfoSize);
         return ns_OK;
@@ -202,7 +204,8 @@ ns_RESULT ns_GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, 
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK) return checked;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK)
+            return checked;
         return m_KVD.GetEventData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
                    ? ns_OK
                    : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
@@ -214,7 +217,9 @@ ns_RESULT ns_GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* p
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pAnalogInfo, dwAnalogInfoSize, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK)
+        if (const ns_RESULT checked =
+                CheckInfoCall(call, hFile, pAnalogInfo, dwAnalogInfoSize, dwEntityID, ns_ENTITY_ANALOG);
+            checked != ns_OK)
             return checked;
         m_KVD.GetAnalogInfo(*call, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
         return ns_OK;
@@ -227,7 +232,8 @@ ns_RESULT ns_GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStart
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK) return checked;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK)
+            return checked;
         return m_KVD.GetAnalogData(*call, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
                    ? ns_OK
                    : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwStartIndex, dwIndexCount));
@@ -240,7 +246,9 @@ ns_RESULT ns_GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO*
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pSegmentInfo, dwSegmentInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
+        if (const ns_RESULT checked =
+                CheckInfoCall(call, hFile, pSegmentInfo, dwSegmentInfoSize, dwEntityID, ns_ENTITY_SEGMENT);
+            checked != ns_OK)
             return checked;
         m_KVD.GetSegmentInfo(*call, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
         return ns_OK;
@@ -253,7 +261,9 @@ ns_RESULT ns_GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t 
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
+        if (const ns_RESULT checked =
+                CheckInfoCall(call, hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT);
+            checked != ns_OK)
             return checked;
         if (dwSourceID != 0) return Fail(ns_BADSOURCE, SourceText(dwSourceID));
         return m_KVD.GetSegmentSourceInfo(*call, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
@@ -268,9 +278,10 @@ ns_RESULT ns_GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex,
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK) return checked;
-        return m_KVD.GetSegmentData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize,
-                                    pdwSampleCount, pdwUnitID)
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
+            return checked;
+        return m_KVD.GetSegmentData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwSampleCount,
+                                    pdwUnitID)
                    ? ns_OK
                    : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
     });
@@ -304,7 +315,8 @@ ns_RESULT ns_GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, i
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK)
+            return checked;
         return m_KVD.GetIndexByTime(*call, dwEntityID, dTime, nFlag, pdwIndex)
                    ? ns_OK
                    : Fail(ns_BADINDEX, TimeText(dwEntityID, dTime, nFlag));
@@ -316,7 +328,8 @@ ns_RESULT ns_GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwInde
 {
     return GuardedCall([&] {
         FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK) return checked;
+        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK)
+            return checked;
         return m_KVD.GetTimeByIndex(*call, dwEntityID, dwIndex, pdTime)
                    ? ns_OK
                    : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwIndex, 1));

@@ -31,8 +31,8 @@
 namespace {
 
 using kvdbench::Clock;
-using kvdbench::ReadSequentially;
 using kvdbench::g_sink;
+using kvdbench::ReadSequentially;
 
 struct Spread {
     double median = 0, low = 0, high = 0;

@@ -59,10 +59,14 @@ int main(int argc, char** argv)
     int runs = 5;
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--keep")) keep = true;
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc)
+            dir = argv[++i];
+        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--keep"))
+            keep = true;
         else {
             std::fprintf(stderr, "usage: kvd_merge_bench [--seconds S] [--dir DIR] [--runs N] [--keep]\n");
             return 2;
@@ -114,7 +118,8 @@ int main(int argc, char** argv)
         copies.push_back(c);
         merges.push_back(m);
         ratios.push_back(m / c);
-        std::printf("%-4d %10.3f s %10.0f %10.3f s %10.0f %7.2fx\n", run, c, bytes / 1e6 / c, m, bytes / 1e6 / m, m / c);
+        std::printf("%-4d %10.3f s %10.0f %10.3f s %10.0f %7.2fx\n", run, c, bytes / 1e6 / c, m, bytes / 1e6 / m,
+                    m / c);
     }
     std::printf("\nmedian: copy %.3f s, merge %.3f s, ratio %.2fx (runs from %.2fx to %.2fx)\n", Median(copies),
                 Median(merges), Median(ratios), *std::min_element(ratios.begin(), ratios.end()),

@@ -37,8 +37,8 @@
 
 namespace {
 
-using kvdbench::ReadSequentially;
 using kvdbench::g_sink;
+using kvdbench::ReadSequentially;
 using kvdbench::Seconds;
 
 // Best of `runs` timings.
@@ -83,9 +83,12 @@ int main(int argc, char** argv)
     std::string path = "/tmp/kvd_read_bench.kvd";
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--file") && i + 1 < argc) path = argv[++i];
-        else if (!std::strcmp(argv[i], "--keep")) keep = true;
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--file") && i + 1 < argc)
+            path = argv[++i];
+        else if (!std::strcmp(argv[i], "--keep"))
+            keep = true;
         else {
             std::fprintf(stderr, "usage: kvd_read_bench [--seconds S] [--file PATH] [--keep]\n");
             return 2;
@@ -135,7 +138,8 @@ int main(int argc, char** argv)
             g_sink += static_cast<uint16_t>(piece[n - 1]);
             start += n;
         }
-        if (start != perChannel) std::printf("pieces delivered %lld of %d\n", static_cast<long long>(start), perChannel);
+        if (start != perChannel)
+            std::printf("pieces delivered %lld of %d\n", static_cast<long long>(start), perChannel);
     };
     const double b = Best(3, [&] { readInPieces(0); });
     Report("(b) one channel in one-second pieces", b, bytes, sequential);

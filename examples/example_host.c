@@ -49,8 +49,8 @@ int main(int argc, char** argv)
 
     ns_LIBRARYINFO library;
     ns_GetLibraryInfo(&library, sizeof library);
-    printf("%s %u.%u (Neuroshare API %u.%u)\n", library.szDescription, library.dwLibVersionMaj,
-           library.dwLibVersionMin, library.dwAPIVersionMaj, library.dwAPIVersionMin);
+    printf("%s %u.%u (Neuroshare API %u.%u)\n", library.szDescription, library.dwLibVersionMaj, library.dwLibVersionMin,
+           library.dwAPIVersionMaj, library.dwAPIVersionMin);
 
     uint32_t file = 0;
     ns_RESULT result = ns_OpenFile(argv[1], &file);
@@ -93,8 +93,8 @@ int main(int argc, char** argv)
                 Failed("ns_GetAnalogData", result);
                 status = 1;
             } else {
-                printf("analog entity %u at %g Hz, the first %u of %u samples in %s:", id, analog.dSampleRate,
-                       count, entity.dwItemCount, analog.szUnits);
+                printf("analog entity %u at %g Hz, the first %u of %u samples in %s:", id, analog.dSampleRate, count,
+                       entity.dwItemCount, analog.szUnits);
                 for (uint32_t i = 0; i < count; ++i) printf(" %.9g", samples[i]);
                 printf("\n");
             }

@@ -7,15 +7,9 @@
 namespace kvd {
 
 // Reads exactly n bytes; false on a short read or error.
-inline bool ReadExact(FILE* f, void* dst, std::size_t n)
-{
-    return n == 0 || std::fread(dst, 1, n, f) == n;
-}
+inline bool ReadExact(FILE* f, void* dst, std::size_t n) { return n == 0 || std::fread(dst, 1, n, f) == n; }
 
-inline bool WriteExact(FILE* f, const void* src, std::size_t n)
-{
-    return n == 0 || std::fwrite(src, 1, n, f) == n;
-}
+inline bool WriteExact(FILE* f, const void* src, std::size_t n) { return n == 0 || std::fwrite(src, 1, n, f) == n; }
 
 inline bool SeekTo(FILE* f, uint64_t pos)
 {

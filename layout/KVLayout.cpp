@@ -19,11 +19,11 @@ constexpr std::size_t kHeadFields = 8;
 constexpr int32_t kDefaultHighF = 50000000;
 
 // Hardware channel to electrode of the 60-electrode array: two digits, column then row of the 8 x 8 grid.
-const char* const kMea60Names[64] = {
-    "47", "48", "46", "45", "38", "37", "28", "36", "27", "17", "26", "16", "35", "25", "15", "14",
-    "24", "34", "13", "23", "12", "22", "33", "21", "32", "31", "44", "43", "41", "42", "52", "51",
-    "53", "54", "61", "62", "71", "63", "72", "82", "73", "83", "64", "74", "84", "85", "75", "65",
-    "86", "76", "87", "77", "66", "78", "67", "68", "55", "56", "58", "57", "A1", "A2", "A3", "D1"};
+const char* const kMea60Names[64] = {"47", "48", "46", "45", "38", "37", "28", "36", "27", "17", "26", "16", "35",
+                                     "25", "15", "14", "24", "34", "13", "23", "12", "22", "33", "21", "32", "31",
+                                     "44", "43", "41", "42", "52", "51", "53", "54", "61", "62", "71", "63", "72",
+                                     "82", "73", "83", "64", "74", "84", "85", "75", "65", "86", "76", "87", "77",
+                                     "66", "78", "67", "68", "55", "56", "58", "57", "A1", "A2", "A3", "D1"};
 
 const char* DualMeaName(int h)
 {
@@ -35,7 +35,10 @@ const char* DualMeaName(int h)
 }
 
 int32_t ClampToInt32(uint32_t v) { return v > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(v); }
-int32_t ClampToInt32(int64_t v) { return static_cast<int32_t>(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, v))); }
+int32_t ClampToInt32(int64_t v)
+{
+    return static_cast<int32_t>(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, v)));
+}
 
 }  // namespace
 
@@ -147,9 +150,9 @@ std::string CKVLayout::CChannelLayout::BuildNameString(int32_t mea) const
     const char* name = GetElectrodeName();
     std::string text(2 * std::strlen(name) + 160, '\0');
     const int n = std::snprintf(&text[0], text.size(),
-                                "%s:name=%s:hwid=%d:subtype=%d:show=%d:dx=%d:dy=%d:dxextend=%d:dyextend=%d", name,
-                                name, GetHWID(), GetMeaSubType(), GetMeaNumber() == mea ? 1 : 0, GetDisplayX(),
-                                GetDisplayY(), GetDisplayExtendX(), GetDisplayExtendY());
+                                "%s:name=%s:hwid=%d:subtype=%d:show=%d:dx=%d:dy=%d:dxextend=%d:dyextend=%d", name, name,
+                                GetHWID(), GetMeaSubType(), GetMeaNumber() == mea ? 1 : 0, GetDisplayX(), GetDisplayY(),
+                                GetDisplayExtendX(), GetDisplayExtendY());
     text.resize(n > 0 ? std::min(static_cast<std::size_t>(n), text.size() - 1) : 0);
     return text;
 }
@@ -159,8 +162,7 @@ std::string CKVLayout::CChannelLayout::BuildNameString(int32_t mea) const
 
 CKVLayout::CKVLayout()
     : m_hw_configuration(&m_AvailHard), m_ampl_configuration(&m_AvailAmpl), m_mea_configuration(&m_AvailMeas)
-{
-}
+{}
 
 CKVLayout::~CKVLayout() = default;
 
@@ -210,8 +212,8 @@ bool CKVLayout::WriteLayout(FILE* file) const
     uint8_t* p = out.data();
     std::memcpy(p, kLayoutId, 8);
     kvd::StoreU64(p + 8, 32 + static_cast<uint64_t>(CChannelLayout::kSize) * count);
-    const int32_t fields[kHeadFields] = {3, m_SourceType, m_iTotal, m_iElectrodes, m_iAnalog, m_iDigi, 0,
-                                         static_cast<int32_t>(count)};
+    const int32_t fields[kHeadFields] = {3,         m_SourceType, m_iTotal, m_iElectrodes,
+                                         m_iAnalog, m_iDigi,      0,        static_cast<int32_t>(count)};
     for (std::size_t i = 0; i < kHeadFields; ++i) kvd::StoreI32(p + 16 + 4 * i, fields[i]);
     p += 16 + 4 * kHeadFields;
     for (const CChannelLayout& rec : m_ChannelList) {
@@ -322,8 +324,7 @@ void CKVLayout::InitDualMea()
             const char* meaName = arrayA ? "MEA A" : "MEA B";
             rec.SetHardwareChannel(static_cast<int16_t>(h), MEA_ELECTRODE, "", 1000, 0, kDefaultHighF);
             rec.SetLayoutChannel(t, decorated.c_str(), t, arrayA ? 0 : 1, meaName, 1, (c - 1) * 1000,
-                                 (r - 1 + o) * 1000, 0, 1000, 1000, 1000, (c - 1) * 100, (r - 1 + o) * 100, 100,
-                                 100);
+                                 (r - 1 + o) * 1000, 0, 1000, 1000, 1000, (c - 1) * 100, (r - 1 + o) * 100, 100, 100);
         } else if (h < 127) {
             const int x = h < 64 ? h - 60 : h - 120;
             rec.SetHardwareChannel(static_cast<int16_t>(h), MEA_ANALOG, "", 1, 0, kDefaultHighF);
@@ -359,8 +360,8 @@ CKVLayout::CChannelLayout* CKVLayout::RecPtr(int i)
     return i >= 0 && i < static_cast<int>(m_ChannelList.size()) ? &m_ChannelList[i] : nullptr;
 }
 
-void CKVLayout::SetHardwareChannel(int16_t hwid, int32_t subType, const char* amplifierName, int32_t gain,
-                                   int32_t lowF, int32_t highF)
+void CKVLayout::SetHardwareChannel(int16_t hwid, int32_t subType, const char* amplifierName, int32_t gain, int32_t lowF,
+                                   int32_t highF)
 {
     if (CChannelLayout* rec = RecPtr(hwid)) rec->SetHardwareChannel(hwid, subType, amplifierName, gain, lowF, highF);
 }
@@ -383,7 +384,8 @@ void CKVLayout::SetLayoutChannel(int16_t hwid, const char* name, const char* dec
 void CKVLayout::SetLayoutChannel(int index, const CChannelLayout& layout)
 {
     const int64_t pos = static_cast<int64_t>(index) + layout.GetHWID();
-    if (pos >= 0 && pos < static_cast<int64_t>(m_ChannelList.size())) m_ChannelList[static_cast<std::size_t>(pos)] = layout;
+    if (pos >= 0 && pos < static_cast<int64_t>(m_ChannelList.size()))
+        m_ChannelList[static_cast<std::size_t>(pos)] = layout;
 }
 
 void CKVLayout::SetMapHWID(int16_t hwid, int32_t mapHWID, int32_t mapValue)
@@ -780,7 +782,8 @@ bool CKVLayout::CMea::ChannelLine(const char* line, int version)
     const int32_t type = ElectrodeTypeFromFlags(flags);
     rec.SetElectrodeType(type);
     if (type & 1)
-        rec.SetLayoutChannel(name, name, third, 0, "", type, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9]);
+        rec.SetLayoutChannel(name, name, third, 0, "", type, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8],
+                             v[9]);
     m_Layouts.push_back(rec);
     return true;
 }

@@ -52,13 +52,13 @@ public:
         bool WriteLayout(FILE* file) const;
         const uint8_t* Image() const { return m_Rec.Data(); }
 
-        void SetHardwareChannel(int16_t hwid, int32_t subType, const char* amplifierName, int32_t gain,
-                                int32_t lowF, int32_t highF);
+        void SetHardwareChannel(int16_t hwid, int32_t subType, const char* amplifierName, int32_t gain, int32_t lowF,
+                                int32_t highF);
         void SetChannelName(const char* name, const char* decoratedName, const char* thirdName);
-        void SetLayoutChannel(const char* name, const char* decoratedName, const char* thirdName,
-                              int32_t meaNumber, const char* meaName, int32_t electrodeType, int32_t x, int32_t y,
-                              int32_t z, int32_t extendX, int32_t extendY, int32_t extendZ, int32_t displayX,
-                              int32_t displayY, int32_t displayExtendX, int32_t displayExtendY);
+        void SetLayoutChannel(const char* name, const char* decoratedName, const char* thirdName, int32_t meaNumber,
+                              const char* meaName, int32_t electrodeType, int32_t x, int32_t y, int32_t z,
+                              int32_t extendX, int32_t extendY, int32_t extendZ, int32_t displayX, int32_t displayY,
+                              int32_t displayExtendX, int32_t displayExtendY);
         void SetMapHWID(int32_t mapHWID, int32_t mapValue);
         void SetElectrodeType(int32_t type) { m_Rec.SetI32(kElectrodeType, type); }
 
@@ -254,8 +254,8 @@ public:
     // Builds the standard layout of a source type (0 linear, 1 60-electrode array, 2 double array) from
     // the channel counts. Other source types, `flag` true, or a total of 262 or more channels leave
     // default records only (none for a total of 262 or more).
-    void InitLayoutIfNeeded(MeaSourceType type, uint32_t total, uint32_t electrodes, uint32_t analog,
-                            uint32_t digital, bool flag);
+    void InitLayoutIfNeeded(MeaSourceType type, uint32_t total, uint32_t electrodes, uint32_t analog, uint32_t digital,
+                            bool flag);
 
     // Setters by hardware channel number; numbers outside the layout are ignored.
     void SetHardwareChannel(int16_t hwid, int32_t subType, const char* amplifierName, int32_t gain, int32_t lowF,

@@ -43,11 +43,15 @@ std::size_t KVXHDR::PrefixLength(uint16_t version)
 {
     switch (version) {
     case 0: return 808;
-    case 1: case 2: return 872;
-    case 3: case 4: return 888;
+    case 1:
+    case 2: return 872;
+    case 3:
+    case 4: return 888;
     case 5: return 912;
-    case 6: case 7: return 1232;
-    case 8: case 9: return 2208;
+    case 6:
+    case 7: return 1232;
+    case 8:
+    case 9: return 2208;
     case 10: return 2320;
     case 11: return 2328;
     default: return 0;
@@ -56,8 +60,7 @@ std::size_t KVXHDR::PrefixLength(uint16_t version)
 
 CKVXAStreamFile::CKVXAStreamFile()
     : m_pLayout(std::make_unique<CKVLayout>()), m_pStimulator(std::make_unique<CMGrid9StimulatorProperty>())
-{
-}
+{}
 
 CKVXAStreamFile::~CKVXAStreamFile() { Destroy(); }
 
@@ -344,9 +347,7 @@ bool CKVXAStreamFile::ReadDataSectionHead()
         m_lStartTriggerStream = GetStreamIndexForStreamID(hdr.Text(KVXHDR::kStartTriggerBufferID));
         m_lStopTriggerStream = GetStreamIndexForStreamID(hdr.Text(KVXHDR::kStopTriggerBufferID));
         break;
-    default:
-        m_pHdr.reset();
-        return false;
+    default: m_pHdr.reset(); return false;
     }
     m_qwFirstChunkPosition = kvd::Tell(m_pFile);
     if (version < 3) return true;
@@ -640,8 +641,7 @@ int CKVXAStreamFile::HandleCallback(const char* text, int percent)
     if (!m_pCallback) return 0;
     const long now = static_cast<long>(std::clock());
     const std::string current = text ? text : "";
-    if (current == m_szLastCallbackText && percent == m_lLastCallbackPercent &&
-        now - m_lLastCallbackClock < 200000L)
+    if (current == m_szLastCallbackText && percent == m_lLastCallbackPercent && now - m_lLastCallbackClock < 200000L)
         return 0;
     m_szLastCallbackText = current.substr(0, 511);
     m_lLastCallbackPercent = percent;

@@ -61,12 +61,18 @@ public:
     CKVXAStreamFile(const CKVXAStreamFile&) = delete;
     CKVXAStreamFile& operator=(const CKVXAStreamFile&) = delete;
 
-    virtual uint32_t GetSoftwareVersionMajor() const override { return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion1) : 0; }
+    virtual uint32_t GetSoftwareVersionMajor() const override
+    {
+        return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion1) : 0;
+    }
     virtual uint32_t GetSoftwareVersionMinor() const { return m_pHdr ? m_pHdr->U32(KVXHDR::kSoftwareVersion2) : 0; }
     virtual int32_t GetHeaderVersion() const override { return m_pHdr ? m_pHdr->U16(KVXHDR::kVersion) : 0; }
     virtual int32_t GetRecordingMode() const override { return m_pHdr ? m_pHdr->I32(KVXHDR::kRecordingMode) : 0; }
     virtual int32_t GetSourceType() const { return Hdr().I32(KVXHDR::kSourceType); }
-    virtual int32_t GetMillisamplesPerSecond() const override { return m_pHdr ? m_pHdr->I32(KVXHDR::kMilliSamples) : 0; }
+    virtual int32_t GetMillisamplesPerSecond() const override
+    {
+        return m_pHdr ? m_pHdr->I32(KVXHDR::kMilliSamples) : 0;
+    }
     virtual const char* GetComment() const { return m_pHdr ? m_pHdr->Text(KVXHDR::kComment) : nullptr; }
     // Calendar fields of the header's start time.
     virtual uint16_t GetYear() const { return StartCalendar().wYear; }
@@ -103,14 +109,22 @@ public:
     virtual int32_t GetSegmentTime() const { return m_pHdr ? m_pHdr->I32(KVXHDR::kSegmentTime) : 0; }
     virtual FILE* GetFilePointer() const override { return m_pFile; }
     virtual uint64_t GetFirstChunkPosition() const override { return m_qwFirstChunkPosition; }
-    virtual int32_t SetStartTriggerStreamID(int32_t index) { m_lStartTriggerStream = index; return 0; }
-    virtual int32_t SetStopTriggerStreamID(int32_t index) { m_lStopTriggerStream = index; return 0; }
+    virtual int32_t SetStartTriggerStreamID(int32_t index)
+    {
+        m_lStartTriggerStream = index;
+        return 0;
+    }
+    virtual int32_t SetStopTriggerStreamID(int32_t index)
+    {
+        m_lStopTriggerStream = index;
+        return 0;
+    }
     // Index of the first stream whose buffer ID equals `id` over 8 bytes; -1 when none.
     virtual int32_t GetStreamIndexForStreamID(const char* id) const;
     // Copies image record i's six integers and four reals; false (nothing written) without a header
     // or for an index outside 0 ... 3.
-    virtual bool GetImageData(int32_t i, int32_t* l1, int32_t* l2, int32_t* l3, int32_t* l4, int32_t* l5,
-                              int32_t* l6, double* d1, double* d2, double* d3, double* d4) const;
+    virtual bool GetImageData(int32_t i, int32_t* l1, int32_t* l2, int32_t* l3, int32_t* l4, int32_t* l5, int32_t* l6,
+                              double* d1, double* d2, double* d3, double* d4) const;
     // The path text of image record i; null without a header or for an index outside 0 ... 3.
     virtual const char* GetImageFilePathName(int32_t i) const;
     // Parses everything from the container head up to the first data chunk.

@@ -27,7 +27,10 @@ public:
 
     // Position of a parameter within a decoded record (the values GetRealWorldData gives), -1 when the
     // parameter is not recorded.
-    int32_t Position(int32_t index) const { return index >= 0 && index < kAnalyzerParamCount ? m_arrPositions[index] : -1; }
+    int32_t Position(int32_t index) const
+    {
+        return index >= 0 && index < kAnalyzerParamCount ? m_arrPositions[index] : -1;
+    }
     int32_t MinPos() const { return Position(kParamMin); }
     int32_t MaxPos() const { return Position(kParamMax); }
     int32_t TMinPos() const { return Position(kParamTMin); }

@@ -24,7 +24,8 @@ const CMSpikeChInfo& CKVXAInfoSpike::Channel(int16_t hwid) const
 
 CMSpikeUnitInfo CKVXAInfoSpike::Unit(int16_t hwid, int16_t unitId) const
 {
-    const CMSpikeUnitInfo* unit = m_SpikeProperty.GetSpikeUnitInfo(static_cast<uint16_t>(hwid), static_cast<uint16_t>(unitId));
+    const CMSpikeUnitInfo* unit =
+        m_SpikeProperty.GetSpikeUnitInfo(static_cast<uint16_t>(hwid), static_cast<uint16_t>(unitId));
     return unit ? *unit : CMSpikeUnitInfo();
 }
 

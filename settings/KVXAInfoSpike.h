@@ -32,7 +32,10 @@ public:
     double GetDeadTime() const { return GetDeadTime_us() / 1e6; }
 
     // Per-channel settings of the channel with this hardware ID; 0 for a channel the block does not hold.
-    bool HasChannel(int16_t hwid) const { return m_SpikeProperty.GetSpikeChInfo(static_cast<uint16_t>(hwid)) != nullptr; }
+    bool HasChannel(int16_t hwid) const
+    {
+        return m_SpikeProperty.GetSpikeChInfo(static_cast<uint16_t>(hwid)) != nullptr;
+    }
     int32_t GetChannelGroupID(int16_t hwid) const { return Channel(hwid).GetChGroupID(); }
     float GetThresholdLevel(int16_t hwid) const { return Channel(hwid).GetThresholdLevel(); }
     int32_t GetThresholdSlope(int16_t hwid) const { return Channel(hwid).GetThresholdSlope(); }

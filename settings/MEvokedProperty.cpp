@@ -12,8 +12,7 @@ public:
 
     bool Within(uint64_t extra = 0) const
     {
-        return m_In.Ok() &&
-               (m_Budget == CMEvokedProperty::kNoBudget || m_In.Position() - m_Start + extra <= m_Budget);
+        return m_In.Ok() && (m_Budget == CMEvokedProperty::kNoBudget || m_In.Position() - m_Start + extra <= m_Budget);
     }
     bool U16(uint16_t& v) { return m_In.U16(v) && Within(); }
     bool U32(uint32_t& v) { return m_In.U32(v) && Within(); }

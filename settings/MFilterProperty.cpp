@@ -124,7 +124,10 @@ bool CMFilterProperty::SetIIRFilter(float cutoff, float /*unused*/, double cente
     return true;
 }
 
-int32_t CMFilterProperty::GetLowerCutoff() const { return m_ParameterValues.empty() ? -1 : Truncate(m_ParameterValues[0]); }
+int32_t CMFilterProperty::GetLowerCutoff() const
+{
+    return m_ParameterValues.empty() ? -1 : Truncate(m_ParameterValues[0]);
+}
 
 int32_t CMFilterProperty::GetUpperCutoff() const
 {

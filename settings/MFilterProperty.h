@@ -104,10 +104,7 @@ public:
     int32_t GetSGNumDataPointsLeft() const { return m_SGCoeff.m_iDataPointsLeft; }
     int32_t GetSGNumDataPointsRight() const { return m_SGCoeff.m_iDataPointsRight; }
     // Points of the window: left + right + 1 (in 64 bits, the stored counts are arbitrary).
-    int64_t GetSGNumSamples() const
-    {
-        return int64_t{m_SGCoeff.m_iDataPointsLeft} + m_SGCoeff.m_iDataPointsRight + 1;
-    }
+    int64_t GetSGNumSamples() const { return int64_t{m_SGCoeff.m_iDataPointsLeft} + m_SGCoeff.m_iDataPointsRight + 1; }
     CSGCoeff GetSGCoeff() const { return m_SGCoeff; }
     void SetSGCoeff(const CSGCoeff& coeff) { m_SGCoeff = coeff; }
 

@@ -10,26 +10,38 @@ constexpr float kNoValue = CMIAnalyzerProperty::kNoValue;
 int32_t BytesRead(int32_t state, int32_t width)
 {
     switch (state) {
-    case kParamMin: case kParamMax: case kParamHeight: return width == 2 || width == 4 ? width : 0;
-    case kParamTMin: case kParamTMax: case kParamWidth: return 8;
+    case kParamMin:
+    case kParamMax:
+    case kParamHeight: return width == 2 || width == 4 ? width : 0;
+    case kParamTMin:
+    case kParamTMax:
+    case kParamWidth: return 8;
     case kParamNumber: return 2;
     case kParamUnused: return 0;
     default: return 4;
     }
 }
 
-bool Selected(const AnalyzerParamTable& params, int32_t i) { return params[static_cast<std::size_t>(i)].m_bSelected != 0; }
+bool Selected(const AnalyzerParamTable& params, int32_t i)
+{
+    return params[static_cast<std::size_t>(i)].m_bSelected != 0;
+}
 
 }  // namespace
 
 CMGenericParameterEventDataIterator::CMGenericParameterEventDataIterator(
     uint16_t channelCount, int32_t recordSize, const uint8_t* data, const CMIAnalyzerProperty* analyzer,
     const AnalyzerParamTable* params, uint16_t adZero, double unitsPerAD, int32_t headerVersion, uint8_t* writable)
-    : m_pData(data), m_pWritable(writable), m_wADZero(adZero), m_dUnitsPerAD(unitsPerAD), m_pParams(params),
-      m_pAnalyzer(analyzer), m_wChannelCount(data && analyzer && params ? channelCount : 0),
-      m_lRecordSize(recordSize > 0 ? recordSize : 0), m_iHeaderVersion(headerVersion)
-{
-}
+    : m_pData(data),
+      m_pWritable(writable),
+      m_wADZero(adZero),
+      m_dUnitsPerAD(unitsPerAD),
+      m_pParams(params),
+      m_pAnalyzer(analyzer),
+      m_wChannelCount(data && analyzer && params ? channelCount : 0),
+      m_lRecordSize(recordSize > 0 ? recordSize : 0),
+      m_iHeaderVersion(headerVersion)
+{}
 
 bool CMGenericParameterEventDataIterator::TableFits(const CMIAnalyzerProperty& analyzer,
                                                     const AnalyzerParamTable& params, int32_t recordSize)
@@ -168,7 +180,9 @@ float CMGenericParameterEventDataIterator::Value() const
     const long double scale = static_cast<float>(m_dUnitsPerAD);
     const auto volts = [&](int64_t raw) { return static_cast<float>((raw - m_wADZero) * scale); };
     switch (m_iState) {
-    case kParamMin: case kParamMax: case kParamHeight: {
+    case kParamMin:
+    case kParamMax:
+    case kParamHeight: {
         const int32_t width = m_pAnalyzer->GetWidth(m_iState);
         if (width == 2) {
             const uint8_t* p = At(2);
@@ -182,7 +196,8 @@ float CMGenericParameterEventDataIterator::Value() const
         return 0.0f;
     }
     case kParamAmplitude: return volts(GetDWord());
-    case kParamTMin: case kParamTMax: {
+    case kParamTMin:
+    case kParamTMax: {
         const auto raw = static_cast<int64_t>(GetQuadWord());
         return raw == 0 ? kNoValue : static_cast<float>(static_cast<long double>(raw) / 1000000.0L);
     }

@@ -93,8 +93,10 @@ void ReadStimuli(CMSettingsReader& r, int32_t version, Stimulator::DecodedChunk&
         Stimulator::CStimulus& s = chunk.stimuli[i];
         r.I32(s.Pre), r.I32(s.A1), r.I32(s.T1), r.I32(s.A2), r.I32(s.T2);
         r.I32(s.IPI), r.I32(s.PulseRepeat), r.I32(s.IBI), r.I32(s.BurstRepeat);
-        if (version >= 3) r.I32(s.RepeatMode);
-        else s.RepeatMode = 1;
+        if (version >= 3)
+            r.I32(s.RepeatMode);
+        else
+            s.RepeatMode = 1;
         Stimulator::CStimulusTrigger& t = chunk.triggers[i];
         if (version < 2) {
             t = Stimulator::CStimulusTrigger(0, -1);
@@ -363,8 +365,8 @@ std::vector<uint8_t> CMGrid9StimulatorProperty::EncodeProperty() const
             e.I32(v);
     }
     for (int32_t v : {m_VoltageRangeInMicroVolt, m_VoltageResolutionInMicroVolt, m_CurrentRangeInNanoAmp,
-                      m_CurrentResolutionInNanoAmp, static_cast<int32_t>(m_DacResolution), m_DacOffset,
-                      m_ChannelNumber, m_SyncNumber, m_TriggerNumber, m_Mode})
+                      m_CurrentResolutionInNanoAmp, static_cast<int32_t>(m_DacResolution), m_DacOffset, m_ChannelNumber,
+                      m_SyncNumber, m_TriggerNumber, m_Mode})
         e.I32(v);
     e.U8(m_bBlanking ? 1 : 0);
     e.U8(m_bUseAsciiFile ? 1 : 0);

@@ -24,8 +24,8 @@ bool AnalyzerParams::Read(CMSettingsReader& in, bool shortNulStoppedName)
 namespace {
 
 constexpr const char* kParamNames[kAnalyzerParamCount - 1] = {
-    "Min",    "Max",  "T-Min", "T-Max",         "Height",        "Width",        "Ampl.",
-    "Area",   "Number", "Rate", "Slope", "Slope 10%-90%", "Slope 20%-80%", "Slope 30%-70",
+    "Min",  "Max",    "T-Min", "T-Max", "Height",        "Width",         "Ampl.",
+    "Area", "Number", "Rate",  "Slope", "Slope 10%-90%", "Slope 20%-80%", "Slope 30%-70",
 };
 
 // Reads the tag of a table and its u16 entry count, which may not exceed the 15 entries of the tables.
@@ -136,9 +136,20 @@ bool CMIAnalyzerProperty::SetTables(uint16_t adBits, uint16_t adZero, double uni
     const Row time{-3, 1000.0, 3, 0.0f, 1000.0f};
     const Row slope{0, 1.0, 7, -1.0f, 1.0f};
     const Row rows[kAnalyzerParamCount - 1] = {
-        {-6, 1.0, 0, low, high}, {-6, 1.0, 0, low, high}, time, time, {-6, 1.0, 0, 0.0f, high}, time,
-        {-6, 1.0, 0, low, high}, {-6, 1e6, 4, 0.0f, 1000.0f}, {0, 1.0, 6, 0.0f, 100.0f}, {0, 1.0, 5, 0.0f, 100.0f},
-        slope, slope, slope, slope,
+        {-6, 1.0, 0, low, high},
+        {-6, 1.0, 0, low, high},
+        time,
+        time,
+        {-6, 1.0, 0, 0.0f, high},
+        time,
+        {-6, 1.0, 0, low, high},
+        {-6, 1e6, 4, 0.0f, 1000.0f},
+        {0, 1.0, 6, 0.0f, 100.0f},
+        {0, 1.0, 5, 0.0f, 100.0f},
+        slope,
+        slope,
+        slope,
+        slope,
     };
     for (int32_t i = 0; i < kAnalyzerParamCount - 1; ++i) {
         AnalyzerParams& p = params[i];

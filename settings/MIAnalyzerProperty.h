@@ -38,8 +38,21 @@ struct AnalyzerParams {
 
 // Parameter indexes of the analyzer tables.
 enum EnAnalyzerParam : int32_t {
-    kParamMin, kParamMax, kParamTMin, kParamTMax, kParamHeight, kParamWidth, kParamAmplitude, kParamArea,
-    kParamNumber, kParamRate, kParamSlope, kParamSlope10_90, kParamSlope20_80, kParamSlope30_70, kParamUnused,
+    kParamMin,
+    kParamMax,
+    kParamTMin,
+    kParamTMax,
+    kParamHeight,
+    kParamWidth,
+    kParamAmplitude,
+    kParamArea,
+    kParamNumber,
+    kParamRate,
+    kParamSlope,
+    kParamSlope10_90,
+    kParamSlope20_80,
+    kParamSlope30_70,
+    kParamUnused,
     kAnalyzerParamCount
 };
 using AnalyzerParamTable = std::array<AnalyzerParams, kAnalyzerParamCount>;

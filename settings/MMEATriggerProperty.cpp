@@ -9,14 +9,17 @@
 namespace {
 
 // Defaults of words 1 to 14; words 12 to 14 start at 0.
-constexpr int32_t kDefaultWords[CMMEATriggerProperty::kWordCount] = {2, 0, 1, 3, -1200, -1200, 1, 0, 0xFFFF, 2, 1,
-                                                                       0, 0, 0};
+constexpr int32_t kDefaultWords[CMMEATriggerProperty::kWordCount] = {2, 0,      1, 3, -1200, -1200, 1,
+                                                                     0, 0xFFFF, 2, 1, 0,     0,     0};
 // Bytes of an old record image that hold words 1 to 14 (image bytes 4 to 59).
 constexpr std::size_t kImageWordsEnd = 4 + 4 * CMMEATriggerProperty::kWordCount;
 
 }  // namespace
 
-CMMEATriggerProperty::CMMEATriggerProperty() { std::copy(std::begin(kDefaultWords), std::end(kDefaultWords), m_alWord); }
+CMMEATriggerProperty::CMMEATriggerProperty()
+{
+    std::copy(std::begin(kDefaultWords), std::end(kDefaultWords), m_alWord);
+}
 
 bool CMMEATriggerProperty::ReadImage(CMSettingsReader& in)
 {
@@ -86,15 +89,15 @@ bool CMMEATriggerProperty::ReadTriggerFormatInfo(CMSettingsReader& in, uint16_t 
 }
 
 bool CMMEATriggerProperty::ReadSpikeFormatInfo(CMSettingsReader& in, uint32_t endOffset, uint16_t version,
-                                               std::vector<std::unique_ptr<CMMEATriggerProperty>>& records,
-                                               uint32_t& P, uint32_t& Q, uint32_t& R)
+                                               std::vector<std::unique_ptr<CMMEATriggerProperty>>& records, uint32_t& P,
+                                               uint32_t& Q, uint32_t& R)
 {
     return ReadSpikeFormatInfo(in, endOffset, version, records, P, Q, R, kvd::PublishedSoftwareVersionMajor());
 }
 
 bool CMMEATriggerProperty::ReadSpikeFormatInfo(CMSettingsReader& in, uint32_t endOffset, uint16_t version,
-                                               std::vector<std::unique_ptr<CMMEATriggerProperty>>& records,
-                                               uint32_t& P, uint32_t& Q, uint32_t& R, int32_t softwareVersionMajor)
+                                               std::vector<std::unique_ptr<CMMEATriggerProperty>>& records, uint32_t& P,
+                                               uint32_t& Q, uint32_t& R, int32_t softwareVersionMajor)
 {
     if (version == 0) return true;
     const auto beyond = [&] { return endOffset != kNoBound && in.Position() > endOffset; };

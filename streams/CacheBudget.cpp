@@ -104,7 +104,8 @@ uint64_t CgroupMemoryLimit(const std::string& procSelfCgroup, const std::string&
             std::istringstream names(controllers);
             std::string name;
             while (std::getline(names, name, ','))
-                if (name == "memory") limit = Lower(limit, LowestOnTheWayUp(root + "/memory", path, "memory.limit_in_bytes"));
+                if (name == "memory")
+                    limit = Lower(limit, LowestOnTheWayUp(root + "/memory", path, "memory.limit_in_bytes"));
         }
     }
     return limit;

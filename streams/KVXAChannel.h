@@ -68,7 +68,10 @@ public:
     int WriteHdr(FILE* file) const;
     // Bytes WriteHdr writes: 1104 plus 8 per reference.
     uint32_t GetHdrSize() const { return (GetReferenceCount() + 138) * 8; }
-    void SetChID(int32_t id) { if (m_pHdr) m_pHdr->SetI32(kID, id); }
+    void SetChID(int32_t id)
+    {
+        if (m_pHdr) m_pHdr->SetI32(kID, id);
+    }
     // A deep copy whose record is marked as of the current channel header version.
     CKVXAChannel* Clone() const;
 

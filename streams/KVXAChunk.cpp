@@ -12,8 +12,7 @@
 
 CKVXAChunk::CKVXAChunk()
     : m_pTimeStampFrom(std::make_unique<CKVXATimeStamp>()), m_pTimeStampTo(std::make_unique<CKVXATimeStamp>())
-{
-}
+{}
 
 CKVXAChunk::~CKVXAChunk() = default;
 

@@ -21,7 +21,7 @@ struct KVXAChunkHead {
     // Bytes that must be there to step over the chunk: the id and the size field.
     static constexpr std::size_t kStepSize = 16;
 
-    char id[8] = {};        // as stored (not terminated, case as written)
+    char id[8] = {};         // as stored (not terminated, case as written)
     uint64_t sizeField = 0;  // 16 + data bytes
     uint64_t from = 0;
     uint64_t to = 0;

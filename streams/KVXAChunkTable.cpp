@@ -31,7 +31,8 @@ std::size_t CKVXAChunkTable::ReadHead(uint8_t* head)
         window.position = m_qwNext;
     }
     const uint64_t offset = m_qwNext - window.position;
-    const std::size_t got = offset < window.size ? std::min<std::size_t>(CKVXAChunk::kHeadSize, window.size - offset) : 0;
+    const std::size_t got =
+        offset < window.size ? std::min<std::size_t>(CKVXAChunk::kHeadSize, window.size - offset) : 0;
     std::memcpy(head, window.bytes.get() + offset, got);
     return got;
 }
@@ -112,8 +113,7 @@ bool CKVXAChunkTable::ScanMore(std::size_t heads)
 
 void CKVXAChunkTable::ScanAll()
 {
-    while (ScanMore()) {
-    }
+    while (ScanMore()) {}
 }
 
 template <typename Done>
@@ -162,10 +162,9 @@ std::size_t CKVXAChunkTable::FindToAfter(std::size_t s, std::size_t first, uint6
         const std::vector<KVXAChunkEntry>& v = stream.entries;
         if (i < v.size()) {
             if (stream.toSorted) {
-                i = static_cast<std::size_t>(
-                    std::partition_point(v.begin() + static_cast<std::ptrdiff_t>(i), v.end(),
-                                         [t](const KVXAChunkEntry& e) { return e.to <= t; }) -
-                    v.begin());
+                i = static_cast<std::size_t>(std::partition_point(v.begin() + static_cast<std::ptrdiff_t>(i), v.end(),
+                                                                  [t](const KVXAChunkEntry& e) { return e.to <= t; }) -
+                                             v.begin());
             } else {
                 while (i < v.size() && v[i].to <= t) ++i;
             }
@@ -181,7 +180,7 @@ std::size_t CKVXAChunkTable::FindSample(std::size_t s, uint64_t sample)
     if (s >= m_Streams.size()) return npos;
     ScanUntil(s, [&](const KVXAChunkEntry& e) { return e.samplesEnd > sample; });
     const std::vector<KVXAChunkEntry>& v = m_Streams[s].entries;
-    const auto it = std::partition_point(v.begin(), v.end(),
-                                         [sample](const KVXAChunkEntry& e) { return e.samplesEnd <= sample; });
+    const auto it =
+        std::partition_point(v.begin(), v.end(), [sample](const KVXAChunkEntry& e) { return e.samplesEnd <= sample; });
     return it != v.end() ? static_cast<std::size_t>(it - v.begin()) : npos;
 }

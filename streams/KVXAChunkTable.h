@@ -19,8 +19,8 @@ struct KVXAChunkEntry {
     uint64_t size;          // data bytes
     uint64_t from;
     uint64_t to;
-    uint64_t samplesEnd;    // samples per channel of this and all earlier chunks of the stream
-    char id[8];             // the chunk id as stored
+    uint64_t samplesEnd;  // samples per channel of this and all earlier chunks of the stream
+    char id[8];           // the chunk id as stored
 
     uint64_t End() const { return dataPosition + size; }
 };
@@ -71,8 +71,8 @@ private:
     struct Stream {
         StreamKey key;
         std::vector<KVXAChunkEntry> entries;
-        bool closed = false;       // its walk ended at a damaged chunk
-        bool toSorted = true;      // to-times never decrease
+        bool closed = false;   // its walk ended at a damaged chunk
+        bool toSorted = true;  // to-times never decrease
         uint64_t largest = 0;
     };
 
@@ -101,7 +101,7 @@ private:
     Window m_Window;
     bool m_bKeep = false;
     std::unordered_map<uint64_t, std::vector<uint8_t>> m_Kept;  // by data position
-    uint64_t m_qwKeptBytes = 0;                                  // bytes kept
+    uint64_t m_qwKeptBytes = 0;                                 // bytes kept
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
 };

@@ -106,8 +106,7 @@ void CKVXAEvent::ChangeTimestamp(uint64_t delta)
 
 bool CKVXAEvent::ReadFirstRecord()
 {
-    if (!m_pData || m_lOffset < 0 || m_lOffsetNext != 0 || m_lChunkSize <= 0 || m_lOffset >= m_lChunkSize)
-        return false;
+    if (!m_pData || m_lOffset < 0 || m_lOffsetNext != 0 || m_lChunkSize <= 0 || m_lOffset >= m_lChunkSize) return false;
     const int32_t length = RecordLengthAt(m_lOffset);
     if (length <= 0) return false;
     DecodeRecord();

@@ -54,10 +54,9 @@ bool CKVXAEvtParam::GetCArray(int16_t channel, std::vector<float>& values) const
     values.clear();
     if (!m_pInfo || !m_pParamData || channel < 0 || channel >= m_pStreamImp->GetChannelCount()) return false;
     const auto channels = static_cast<uint16_t>(std::min<int32_t>(m_pStreamImp->GetChannelCount(), 0xFFFF));
-    CMGenericParameterEventDataIterator walker(channels, m_pInfo->GetChannelSize(), m_pParamData,
-                                               &m_pInfo->GetAnalyzerProperty(), &m_pInfo->GetParams(),
-                                               m_pStreamImp->GetADZero(), m_pStreamImp->GetUnitsPerAD(),
-                                               m_pStreamImp->GetHeaderVersion());
+    CMGenericParameterEventDataIterator walker(
+        channels, m_pInfo->GetChannelSize(), m_pParamData, &m_pInfo->GetAnalyzerProperty(), &m_pInfo->GetParams(),
+        m_pStreamImp->GetADZero(), m_pStreamImp->GetUnitsPerAD(), m_pStreamImp->GetHeaderVersion());
     return walker.GetRealWorldData(channel, values);
 }
 

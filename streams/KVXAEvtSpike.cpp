@@ -47,10 +47,7 @@ int32_t CKVXAEvtSpike::RecordLengthAt(int32_t offset) const
     return length <= left ? static_cast<int32_t>(length) : 0;
 }
 
-void CKVXAEvtSpike::SetMemberPointers()
-{
-    m_pRecord = CurrentRecord();
-}
+void CKVXAEvtSpike::SetMemberPointers() { m_pRecord = CurrentRecord(); }
 
 int32_t CKVXAEvtSpike::GetCount() const
 {

@@ -34,9 +34,8 @@ struct LegacyType {
     const char* prefix;  // null: the buffer ID comes from the stream name
 };
 constexpr LegacyType kLegacyTypes[] = {
-    {"analog", "raw", nullptr}, {"digital", "raw", nullptr}, {"chat", "cht", "chtl"},
-    {"filter", "flt", "filt"},  {"params", "par", "para"},   {"trigger", "trg", "trig"},
-    {"spikes", "spk", "spks"},  {"average", "evp", "mean"},
+    {"analog", "raw", nullptr}, {"digital", "raw", nullptr}, {"chat", "cht", "chtl"},   {"filter", "flt", "filt"},
+    {"params", "par", "para"},  {"trigger", "trg", "trig"},  {"spikes", "spk", "spks"}, {"average", "evp", "mean"},
 };
 
 struct RawName {
@@ -85,10 +84,7 @@ const char* CKVXAStream::GetChannelName(int16_t index) const
     return channel ? channel->GetName() : "";
 }
 
-bool CKVXAStream::HasContinuousData() const
-{
-    return m_pStreamFile && m_pStreamFile->GetRecordingMode() == 0;
-}
+bool CKVXAStream::HasContinuousData() const { return m_pStreamFile && m_pStreamFile->GetRecordingMode() == 0; }
 
 bool CKVXAStream::HasRawData() const { return HasRawSamples(m_Kind); }
 
@@ -130,8 +126,7 @@ int CKVXAStream::ReadHdr(FILE* file)
     if (!kvd::SeekTo(file, mark)) return STREAM_UNREADABLE;
 
     const uint32_t count = m_pStrmHdr->U32(kChannelCount);
-    if (count != 0 && static_cast<uint64_t>(count) * kMinChannelRecord > kvd::BytesLeft(file))
-        return STREAM_UNREADABLE;
+    if (count != 0 && static_cast<uint64_t>(count) * kMinChannelRecord > kvd::BytesLeft(file)) return STREAM_UNREADABLE;
     m_Channels.clear();
     m_Channels.resize(count);
     const char* type = m_pStrmHdr->Text(kDataType);
@@ -605,7 +600,8 @@ int64_t CKVXAStream::TakeChannel(int32_t channel, int64_t start, int64_t count, 
         const uint64_t chunkStart = entry.samplesEnd - inChunk;
         if (sample >= chunkStart && sample < entry.samplesEnd) {
             const uint64_t n = std::min<uint64_t>(entry.samplesEnd - sample, static_cast<uint64_t>(count - delivered));
-            if (!TakeFromEntry(*table, s, e, k, channel, sample - chunkStart, n, static_cast<uint64_t>(delivered), take))
+            if (!TakeFromEntry(*table, s, e, k, channel, sample - chunkStart, n, static_cast<uint64_t>(delivered),
+                               take))
                 break;
             delivered += static_cast<int64_t>(n);
             sample += n;
@@ -656,16 +652,16 @@ int32_t CKVXAStream::GetRawDataNs(int16_t* buffer, int32_t max, uint64_t from, u
     std::size_t s = 0;
     CKVXAChunkTable* table = ChunkTable(s);
     if (!table) return 0;
-    const uint64_t count = WalkValuesNs(*table, s, from, to, static_cast<uint64_t>(max),
-                                        [&](uint64_t offset, uint64_t n, uint64_t at) {
-        // A whole chunk goes straight into the caller's buffer.
-        if (offset == 0 && n * 2 == m_pCurrentChunk->GetDataSize() && m_lCurrentEntry != m_lLoadedEntry)
-            return m_pCurrentChunk->ReadData(buffer + at) == static_cast<int32_t>(n * 2);
-        const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
-        if (!data) return false;
-        std::memcpy(buffer + at, data + offset, static_cast<std::size_t>(n) * 2);
-        return true;
-    });
+    const uint64_t count =
+        WalkValuesNs(*table, s, from, to, static_cast<uint64_t>(max), [&](uint64_t offset, uint64_t n, uint64_t at) {
+            // A whole chunk goes straight into the caller's buffer.
+            if (offset == 0 && n * 2 == m_pCurrentChunk->GetDataSize() && m_lCurrentEntry != m_lLoadedEntry)
+                return m_pCurrentChunk->ReadData(buffer + at) == static_cast<int32_t>(n * 2);
+            const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
+            if (!data) return false;
+            std::memcpy(buffer + at, data + offset, static_cast<std::size_t>(n) * 2);
+            return true;
+        });
     return static_cast<int32_t>(count);
 }
 
@@ -700,13 +696,13 @@ int32_t CKVXAStream::GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep
 {
     uint64_t start = 0, end = 0;
     const int32_t msps = GetMilliSamplesPerSecond();
-    if (!HasRawData() || HasContinuousData() || first < 0 || count <= 0 || msps <= 0 ||
-        !SweepSpan(sweep, start, end))
+    if (!HasRawData() || HasContinuousData() || first < 0 || count <= 0 || msps <= 0 || !SweepSpan(sweep, start, end))
         return 0;
     // Sample offsets to nanoseconds, truncated to whole microseconds.
     const uint64_t m = static_cast<uint64_t>(msps);
     const uint64_t from = start + (static_cast<uint64_t>(first) * kNsPerSecond / m) * 1000ULL;
-    const uint64_t to = start + ((static_cast<uint64_t>(first) + static_cast<uint64_t>(count)) * kNsPerSecond / m) * 1000ULL;
+    const uint64_t to =
+        start + ((static_cast<uint64_t>(first) + static_cast<uint64_t>(count)) * kNsPerSecond / m) * 1000ULL;
     return GetRawDataNs(buffer, max, from, to);
 }
 
@@ -741,16 +737,16 @@ int64_t CKVXAStream::GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_
     // Of the interleaved values, keeps those of the channel: value u of the range is sample u / k. Values
     // before sample `skip` are counted but not read.
     const uint64_t first = skip * k;
-    const uint64_t count = WalkValuesNs(*table, s, from, to, (skip + static_cast<uint64_t>(max)) * k,
-                                        [&](uint64_t offset, uint64_t n, uint64_t at) {
-        if (at + n <= first) return true;
-        const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
-        if (!data) return false;
-        const uint64_t begin = std::max(at, first);
-        for (uint64_t u = begin + (static_cast<uint64_t>(channel) + k - begin % k) % k; u < at + n; u += k)
-            buffer[(u - first) / k] = data[offset + (u - at)];
-        return true;
-    });
+    const uint64_t count = WalkValuesNs(
+        *table, s, from, to, (skip + static_cast<uint64_t>(max)) * k, [&](uint64_t offset, uint64_t n, uint64_t at) {
+            if (at + n <= first) return true;
+            const int16_t* data = LoadEntry(*table, s, m_lCurrentEntry);
+            if (!data) return false;
+            const uint64_t begin = std::max(at, first);
+            for (uint64_t u = begin + (static_cast<uint64_t>(channel) + k - begin % k) % k; u < at + n; u += k)
+                buffer[(u - first) / k] = data[offset + (u - at)];
+            return true;
+        });
     return count / k > skip ? static_cast<int64_t>(count / k - skip) : 0;
 }
 
@@ -761,7 +757,8 @@ int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int3
     if (!buffer || max <= 0 || k <= 0 || channel < 0 || channel >= k || count <= 0) return 0;
     if (static_cast<int64_t>(count) * k > INT32_MAX) return 0;
     const int32_t values = count * k;
-    if (m_SweepScratch.size() < static_cast<std::size_t>(values)) m_SweepScratch.resize(static_cast<std::size_t>(values));
+    if (m_SweepScratch.size() < static_cast<std::size_t>(values))
+        m_SweepScratch.resize(static_cast<std::size_t>(values));
     const int32_t got = GetSweepRawData(m_SweepScratch.data(), values, sweep, first, count);
     const int32_t n = std::min(got / k, max);
     for (int32_t i = 0; i < n; ++i) buffer[i] = m_SweepScratch[static_cast<std::size_t>(i) * k + channel];
@@ -800,8 +797,8 @@ CKVXAEvent* CKVXAStream::GetEventNextTo(const CKVXATimeStamp* t)
     if (!t) return nullptr;
     CKVXAChunk* chunk = GetChunkNextTo(t);
     if (!chunk) return nullptr;
-    const bool raw = m_Kind == KVXAStreamKind::Analog || m_Kind == KVXAStreamKind::Chat ||
-                     m_Kind == KVXAStreamKind::Filter;
+    const bool raw =
+        m_Kind == KVXAStreamKind::Analog || m_Kind == KVXAStreamKind::Chat || m_Kind == KVXAStreamKind::Filter;
     CKVXAEvent* cursor = chunk->GetFirstEvent();
     while (!cursor) {
         CKVXAChunk* next = GetNextChunk(chunk);

@@ -52,7 +52,10 @@ public:
     CKVXAStream(const CKVXAStream&) = delete;
     CKVXAStream& operator=(const CKVXAStream&) = delete;
 
-    virtual int32_t GetChannelCount() const { return m_pStrmHdr ? static_cast<int32_t>(m_pStrmHdr->U32(kChannelCount)) : 0; }
+    virtual int32_t GetChannelCount() const
+    {
+        return m_pStrmHdr ? static_cast<int32_t>(m_pStrmHdr->U32(kChannelCount)) : 0;
+    }
     virtual int32_t GetHeaderVersion() const { return m_pStrmHdr ? m_pStrmHdr->U16(kHdrVersion) : -1; }
     virtual const char* GetDataType() const { return m_pStrmHdr ? m_pStrmHdr->Text(kDataType) : nullptr; }
     // The kind the data type names, decoded when the header was read; Unknown without a header.
@@ -60,15 +63,24 @@ public:
     virtual const char* GetName() const { return m_pStrmHdr ? m_pStrmHdr->Text(kName) : nullptr; }
     virtual const char* GetComment() const { return m_pStrmHdr ? m_pStrmHdr->Text(kComment) : nullptr; }
     virtual int32_t GetID() const { return m_pStrmHdr ? m_pStrmHdr->U16(kStreamID) : 0; }
-    virtual int32_t GetMilliSamplesPerSecond() const { return m_pStrmHdr ? static_cast<int32_t>(m_pStrmHdr->U32(kMilliSamples)) : 0; }
+    virtual int32_t GetMilliSamplesPerSecond() const
+    {
+        return m_pStrmHdr ? static_cast<int32_t>(m_pStrmHdr->U32(kMilliSamples)) : 0;
+    }
     virtual int32_t GetSampleRate() const { return GetMilliSamplesPerSecond() / 1000; }
     virtual int32_t GetFormatVersion() const { return m_pStrmFmt ? m_pStrmFmt->U16(kFmtVersion) : 0; }
-    virtual signed char GetUnitSign() const { return m_pStrmFmt ? static_cast<signed char>(m_pStrmFmt->U8(kUnitSign)) : 0; }
+    virtual signed char GetUnitSign() const
+    {
+        return m_pStrmFmt ? static_cast<signed char>(m_pStrmFmt->U8(kUnitSign)) : 0;
+    }
     virtual uint16_t GetADBits() const { return m_pStrmFmt ? m_pStrmFmt->U16(kADBits) : 0; }
     virtual uint16_t GetADZero() const { return m_pStrmFmt ? m_pStrmFmt->U16(kADZero) : 0; }
     virtual double GetUnitsPerAD() const { return m_pStrmFmt ? m_pStrmFmt->F64(kUnitsPerAD) : 0.0; }
     virtual uint16_t GetBytesPerChannel() const { return m_pStrmFmt ? m_pStrmFmt->U16(kBytesPerChannel) : 0; }
-    virtual uint16_t GetDefaultSamplesPerSegment() const { return m_pStrmFmt ? m_pStrmFmt->U16(kDefaultSamplesPerSegment) : 0; }
+    virtual uint16_t GetDefaultSamplesPerSegment() const
+    {
+        return m_pStrmFmt ? m_pStrmFmt->U16(kDefaultSamplesPerSegment) : 0;
+    }
     virtual uint16_t GetDefaultSegmentCount() const { return m_pStrmFmt ? m_pStrmFmt->U16(kDefaultSegmentCount) : 0; }
     // The channel at list index `index`; null outside the list.
     virtual CKVXAChannel* GetChannel(int16_t index) const;

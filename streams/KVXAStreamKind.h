@@ -7,7 +7,17 @@
 
 // The data types a stream header names; Unknown for any other text.
 enum class KVXAStreamKind {
-    Unknown, Analog, Digital, Chat, Filter, Params, Trigger, Spikes, Average, SpkParam, BstParam
+    Unknown,
+    Analog,
+    Digital,
+    Chat,
+    Filter,
+    Params,
+    Trigger,
+    Spikes,
+    Average,
+    SpkParam,
+    BstParam
 };
 
 // The kind named by a data-type text (compared whole, case-sensitive); Unknown for null or other texts.
@@ -18,10 +28,10 @@ inline KVXAStreamKind StreamKindOf(const char* dataType)
         KVXAStreamKind kind;
     };
     static constexpr Name kNames[] = {
-        {"analog", KVXAStreamKind::Analog},   {"digital", KVXAStreamKind::Digital},
-        {"chat", KVXAStreamKind::Chat},       {"filter", KVXAStreamKind::Filter},
-        {"params", KVXAStreamKind::Params},   {"trigger", KVXAStreamKind::Trigger},
-        {"spikes", KVXAStreamKind::Spikes},   {"average", KVXAStreamKind::Average},
+        {"analog", KVXAStreamKind::Analog},     {"digital", KVXAStreamKind::Digital},
+        {"chat", KVXAStreamKind::Chat},         {"filter", KVXAStreamKind::Filter},
+        {"params", KVXAStreamKind::Params},     {"trigger", KVXAStreamKind::Trigger},
+        {"spikes", KVXAStreamKind::Spikes},     {"average", KVXAStreamKind::Average},
         {"spkparam", KVXAStreamKind::SpkParam}, {"bstparam", KVXAStreamKind::BstParam},
     };
     if (!dataType) return KVXAStreamKind::Unknown;

@@ -16,10 +16,10 @@ void DateOfDay(int64_t days, int64_t& year, unsigned& month, unsigned& day)
 {
     const int64_t z = days + 719468;  // days since 0000-03-01
     const int64_t era = FloorDiv(z, 146097);
-    const auto dayOfEra = static_cast<unsigned>(z - era * 146097);                                     // 0 ... 146096
+    const auto dayOfEra = static_cast<unsigned>(z - era * 146097);  // 0 ... 146096
     const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;  // 0 ... 399
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);          // 0 ... 365
-    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;                                            // 0 = March
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);             // 0 ... 365
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;                                               // 0 = March
     day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
     month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
     year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
@@ -110,8 +110,7 @@ void CKVXATimeStamp::Shift(int32_t delta, int64_t unit)
 
 void CKVXATimeStamp::SetSecondFromStart(int32_t s)
 {
-    Shift(static_cast<int32_t>(static_cast<uint32_t>(s) - static_cast<uint32_t>(GetSecondFromStart())),
-          1000000000LL);
+    Shift(static_cast<int32_t>(static_cast<uint32_t>(s) - static_cast<uint32_t>(GetSecondFromStart())), 1000000000LL);
 }
 void CKVXATimeStamp::SetMillisecondFromStart(int16_t ms) { Shift(ms - GetMillisecondFromStart(), 1000000LL); }
 void CKVXATimeStamp::SetMicrosecondFromStart(int16_t us) { Shift(us - GetMicrosecondFromStart(), 1000LL); }

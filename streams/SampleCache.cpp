@@ -35,9 +35,8 @@ void Deinterleave(const int16_t* in, uint64_t samples, uint32_t channels, int16_
             const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
             const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
             const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-            const __m128i rows[8] = {_mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4),
-                                     _mm_unpacklo_epi64(b1, b5), _mm_unpackhi_epi64(b1, b5),
-                                     _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
+            const __m128i rows[8] = {_mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4), _mm_unpacklo_epi64(b1, b5),
+                                     _mm_unpackhi_epi64(b1, b5), _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
                                      _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7)};
             for (int k = 0; k < 8; ++k)
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (c + k) * samples + i), rows[k]);
@@ -113,8 +112,9 @@ void CSampleCache::Served(ChunkList::iterator chunk, uint32_t channel)
 
 bool CSampleCache::Copy(uint64_t key, uint32_t channel, uint64_t first, uint64_t count, int16_t* out)
 {
-    return Visit(key, channel, first, count,
-                 [&](const int16_t* samples) { std::memcpy(out, samples, static_cast<std::size_t>(count) * sizeof *out); });
+    return Visit(key, channel, first, count, [&](const int16_t* samples) {
+        std::memcpy(out, samples, static_cast<std::size_t>(count) * sizeof *out);
+    });
 }
 
 bool CSampleCache::Wanted(uint64_t key, uint32_t channels, uint64_t samples, uint32_t channel)

@@ -4,8 +4,8 @@
 // The cache takes its bytes from a budget shared with the caches of the other open files and never holds
 // more than that budget grants; when it needs room it drops its least recently used chunks. A chunk is
 // added only when it is asked for a second time, for another channel (one read of one channel costs no
-// more than without a cache), and, once the budget is full, only when it is asked for again before the chunks read since would
-// have pushed it out: a sweep over more data than the budget holds keeps what is cached instead of
+// more than without a cache), and, once the budget is full, only when it is asked for again before the chunks read
+// since would have pushed it out: a sweep over more data than the budget holds keeps what is cached instead of
 // replacing all of it with chunks that would be gone before their next use. A chunk whose every channel has
 // been read to its end is spent: it goes to the end of the line, and the next chunk added takes its place
 // and its memory, so that reading all channels window after window holds a few chunks, not the file.
@@ -74,7 +74,10 @@ private:
         Buffer() = default;
         explicit Buffer(uint64_t words);  // uninitialised
         ~Buffer();
-        Buffer(Buffer&& other) noexcept : m_pData(other.m_pData), m_qwWords(other.m_qwWords) { other.m_pData = nullptr; }
+        Buffer(Buffer&& other) noexcept : m_pData(other.m_pData), m_qwWords(other.m_qwWords)
+        {
+            other.m_pData = nullptr;
+        }
         Buffer& operator=(Buffer&& other) noexcept;
         int16_t* get() const { return m_pData; }
         uint64_t words() const { return m_qwWords; }
@@ -88,18 +91,18 @@ private:
         uint64_t key;
         uint32_t channels;
         uint64_t samples;
-        Buffer data;  // channel c's samples start at c * samples
+        Buffer data;               // channel c's samples start at c * samples
         std::vector<bool> served;  // channels read to the chunk's end
         uint32_t servedCount = 0;
-        bool spent = false;        // every channel served
+        bool spent = false;  // every channel served
     };
     using ChunkList = std::list<Chunk>;  // most recently used first
     struct Use {
-        uint64_t tick = 0;                   // m_qwTick after its last use
-        uint32_t channel = 0;                // the channel of its last use that missed
-        uint32_t previousChannel = 0;        // and of the one before, when there was one
+        uint64_t tick = 0;             // m_qwTick after its last use
+        uint32_t channel = 0;          // the channel of its last use that missed
+        uint32_t previousChannel = 0;  // and of the one before, when there was one
         bool hasPrevious = false;
-        ChunkList::iterator chunk;           // valid while cached
+        ChunkList::iterator chunk;  // valid while cached
         bool cached = false;
     };
 

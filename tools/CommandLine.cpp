@@ -27,8 +27,8 @@ int OptionError(const char* tool, int answer, char** argv)
 {
     // A long option is the argument just passed (up to its '='); a short one is the letter in optopt.
     const std::string word = optind > 0 ? argv[optind - 1] : "";
-    const std::string name = word.compare(0, 2, "--") == 0 ? word.substr(0, word.find('='))
-                                                           : std::string("-") + static_cast<char>(optopt);
+    const std::string name =
+        word.compare(0, 2, "--") == 0 ? word.substr(0, word.find('=')) : std::string("-") + static_cast<char>(optopt);
     if (answer == ':') return UsageError(tool, "option '" + name + "' needs a value");
     return UsageError(tool, "unrecognized option '" + name + "'");
 }

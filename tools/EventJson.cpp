@@ -45,13 +45,20 @@ json EventsJson(CKVXAStream& stream, const EventCounts& counts)
 json EventJson(const CKVXAEvent& event, const CKVXAStream& stream)
 {
     json record;
-    if (const auto* e = dynamic_cast<const CKVXAEvtRaw*>(&event)) record = RawFrameJson(*e, stream);
-    else if (const auto* e = dynamic_cast<const CKVXAEvtTrigger*>(&event)) record = TriggerEventJson(*e);
-    else if (const auto* e = dynamic_cast<const CKVXAEvtSpike*>(&event)) record = SpikeEventJson(*e);
-    else if (const auto* e = dynamic_cast<const CKVXAEvtAverage*>(&event)) record = AverageEventJson(*e);
-    else if (const auto* e = dynamic_cast<const CKVXAEvtParam*>(&event)) record = ParamEventJson(*e, stream);
-    else if (const auto* e = dynamic_cast<const CKVXAEvtSpikeParameter*>(&event)) record = SpikeParameterEventJson(*e);
-    else if (const auto* e = dynamic_cast<const CKVXAEvtBurstParameter*>(&event)) record = BurstParameterEventJson(*e);
+    if (const auto* e = dynamic_cast<const CKVXAEvtRaw*>(&event))
+        record = RawFrameJson(*e, stream);
+    else if (const auto* e = dynamic_cast<const CKVXAEvtTrigger*>(&event))
+        record = TriggerEventJson(*e);
+    else if (const auto* e = dynamic_cast<const CKVXAEvtSpike*>(&event))
+        record = SpikeEventJson(*e);
+    else if (const auto* e = dynamic_cast<const CKVXAEvtAverage*>(&event))
+        record = AverageEventJson(*e);
+    else if (const auto* e = dynamic_cast<const CKVXAEvtParam*>(&event))
+        record = ParamEventJson(*e, stream);
+    else if (const auto* e = dynamic_cast<const CKVXAEvtSpikeParameter*>(&event))
+        record = SpikeParameterEventJson(*e);
+    else if (const auto* e = dynamic_cast<const CKVXAEvtBurstParameter*>(&event))
+        record = BurstParameterEventJson(*e);
     json timed = {
         {"RawTimeStamp", event.GetRawTimeStamp()},
         {"NanosecondsFromStart", static_cast<int64_t>(event.GetRawTimeStamp() - event.Get_TimeStamp()->GetStart())},
@@ -66,8 +73,8 @@ json RawFrameJson(const CKVXAEvtRaw& frame, const CKVXAStream& stream)
     if (!frame.GetADDataArray(samples.data())) samples.clear();
     json channels = json::array();
     for (std::size_t c = 0; c < samples.size(); ++c)
-        channels.push_back({{"HWID", HardwareID(stream, static_cast<int32_t>(c))},
-                            {"ADData", static_cast<uint16_t>(samples[c])}});
+        channels.push_back(
+            {{"HWID", HardwareID(stream, static_cast<int32_t>(c))}, {"ADData", static_cast<uint16_t>(samples[c])}});
     return {{"Channels", channels}};
 }
 
@@ -86,12 +93,8 @@ json SpikeEventJson(const CKVXAEvtSpike& event)
     json samples = json::array();
     for (int32_t i = 0; i < event.GetCount(); ++i) samples.push_back(event.GetADData(i));
     return {
-        {"Channel", event.GetChannel()},
-        {"HWID", event.GetHWID()},
-        {"UnitID", event.GetUnitID()},
-        {"PreEvent", event.GetPreEvent()},
-        {"Count", event.GetCount()},
-        {"ADData", samples},
+        {"Channel", event.GetChannel()},   {"HWID", event.GetHWID()},   {"UnitID", event.GetUnitID()},
+        {"PreEvent", event.GetPreEvent()}, {"Count", event.GetCount()}, {"ADData", samples},
     };
 }
 
@@ -100,11 +103,8 @@ json AverageEventJson(const CKVXAEvtAverage& event)
     json samples = json::array();
     for (int32_t i = 0; i < event.GetCount(); ++i) samples.push_back(event.GetADData(i));
     return {
-        {"Channel", event.GetChannel()},
-        {"HWID", event.GetHWID()},
-        {"TimeWindowCount", event.GetTimeWindowCount()},
-        {"Count", event.GetCount()},
-        {"ADData", samples},
+        {"Channel", event.GetChannel()}, {"HWID", event.GetHWID()}, {"TimeWindowCount", event.GetTimeWindowCount()},
+        {"Count", event.GetCount()},     {"ADData", samples},
     };
 }
 
@@ -117,12 +117,17 @@ json ParamEventJson(const CKVXAEvtParam& event, const CKVXAStream& stream)
         int32_t index;
         Getter get;
     } kNamed[] = {
-        {"Min", kParamMin, &CKVXAEvtParam::GetMin},          {"Max", kParamMax, &CKVXAEvtParam::GetMax},
-        {"Tmin", kParamTMin, &CKVXAEvtParam::GetTmin},       {"Tmax", kParamTMax, &CKVXAEvtParam::GetTmax},
-        {"Height", kParamHeight, &CKVXAEvtParam::GetHeight}, {"Width", kParamWidth, &CKVXAEvtParam::GetWidth},
+        {"Min", kParamMin, &CKVXAEvtParam::GetMin},
+        {"Max", kParamMax, &CKVXAEvtParam::GetMax},
+        {"Tmin", kParamTMin, &CKVXAEvtParam::GetTmin},
+        {"Tmax", kParamTMax, &CKVXAEvtParam::GetTmax},
+        {"Height", kParamHeight, &CKVXAEvtParam::GetHeight},
+        {"Width", kParamWidth, &CKVXAEvtParam::GetWidth},
         {"Amplitude", kParamAmplitude, &CKVXAEvtParam::GetAmplitude},
-        {"Area", kParamArea, &CKVXAEvtParam::GetArea},       {"Number", kParamNumber, &CKVXAEvtParam::GetNumber},
-        {"Rate", kParamRate, &CKVXAEvtParam::GetRate},       {"Slope", kParamSlope, &CKVXAEvtParam::GetSlope},
+        {"Area", kParamArea, &CKVXAEvtParam::GetArea},
+        {"Number", kParamNumber, &CKVXAEvtParam::GetNumber},
+        {"Rate", kParamRate, &CKVXAEvtParam::GetRate},
+        {"Slope", kParamSlope, &CKVXAEvtParam::GetSlope},
     };
     json channels = json::array();
     const CKVXAInfoParam* info = event.GetInfo();

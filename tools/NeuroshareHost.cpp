@@ -149,10 +149,10 @@ bool NeuroshareHost::PrintItems(uint32_t entity, uint32_t count) const
             if (size == 1)
                 std::printf("  %8u  %12.6f s  %s\n", i, t, (words[0] & 0xFF) == 1 ? "set" : "clear");
             else
-                std::printf("  %8u  %12.6f s  slope %u  value %u%s\n", i, t, words[0], words[1],
-                            size == 8 ? (" trial " + std::to_string(words[2]) + " stimulus " +
-                                         std::to_string(words[3])).c_str()
-                                      : "");
+                std::printf(
+                    "  %8u  %12.6f s  slope %u  value %u%s\n", i, t, words[0], words[1],
+                    size == 8 ? (" trial " + std::to_string(words[2]) + " stimulus " + std::to_string(words[3])).c_str()
+                              : "");
         }
     } else if (info.dwEntityType == ns_ENTITY_SEGMENT) {
         ns_SEGMENTINFO s{};

@@ -142,20 +142,13 @@ json ChannelJson(const CKVXAChannel& channel)
         references.push_back({{"RefBufferID", channel.GetRefBufferID(static_cast<int32_t>(r))},
                               {"RefChannelID", channel.GetRefChannelID(static_cast<int32_t>(r))}});
     return {
-        {"ID", channel.GetID()},
-        {"HWID", channel.GetHWID()},
-        {"Name", Text(channel.GetName())},
-        {"Comment", Text(channel.GetComment())},
-        {"GroupID", channel.GetGroupID()},
-        {"Gain", channel.GetGain()},
-        {"PosX", channel.GetPosX()},
-        {"PosY", channel.GetPosY()},
-        {"PosZ", channel.GetPosZ()},
-        {"ExtendX", channel.GetExtendX()},
-        {"ExtendY", channel.GetExtendY()},
-        {"Diameter", channel.GetDiameter()},
-        {"LowF", channel.GetLowF()},
-        {"HighF", channel.GetHighF()},
+        {"ID", channel.GetID()},           {"HWID", channel.GetHWID()},
+        {"Name", Text(channel.GetName())}, {"Comment", Text(channel.GetComment())},
+        {"GroupID", channel.GetGroupID()}, {"Gain", channel.GetGain()},
+        {"PosX", channel.GetPosX()},       {"PosY", channel.GetPosY()},
+        {"PosZ", channel.GetPosZ()},       {"ExtendX", channel.GetExtendX()},
+        {"ExtendY", channel.GetExtendY()}, {"Diameter", channel.GetDiameter()},
+        {"LowF", channel.GetLowF()},       {"HighF", channel.GetHighF()},
         {"References", references},
     };
 }
@@ -379,7 +372,8 @@ json StimulatorJson(const CMGrid9StimulatorProperty& stim)
                            {"TriggerType", stim.GetTriggerType(i)},
                            {"TriggerSource", stim.GetTriggerSource(i)}});
     json lists = json::array();
-    for (const auto& entry : stim.GetListModeEntries()) lists.push_back({{"Name", Text(entry.first)}, {"Groups", entry.second.size()}});
+    for (const auto& entry : stim.GetListModeEntries())
+        lists.push_back({{"Name", Text(entry.first)}, {"Groups", entry.second.size()}});
     return {
         {"Mode", stim.GetMode()},
         {"ChannelNumber", stim.GetChannelNumber()},

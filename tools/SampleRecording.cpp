@@ -73,7 +73,8 @@ constexpr uint16_t kFilterHeaderVersion = 3;
 // The spike detector: a threshold on every channel of its input, no sorting.
 kvdtest::SpikeSettingsDesc SpikeDetector(bool onFilter)
 {
-    kvdtest::SpikeSettingsDesc d = kvdtest::ThresholdDetector(kElectrodes, static_cast<float>(kSpikeThreshold * kVoltsPerAD));
+    kvdtest::SpikeSettingsDesc d =
+        kvdtest::ThresholdDetector(kElectrodes, static_cast<float>(kSpikeThreshold * kVoltsPerAD));
     d.cutOutType = 0;
     d.stdDevFactor = -5.0f;
     d.preUs = static_cast<int32_t>(kSpikePreSamples * 1000000 / kSampleRate);
@@ -119,8 +120,8 @@ kvdtest::RecordingDesc Describe(uint64_t samples, const Options& options)
     digital.defaultSamplesPerSegment = kSamplesPerChunk;
     kvdtest::StreamDesc trigger = kvdtest::TriggerStream("trig0001", 3, "Trigger 1");
     trigger.headerVersion = kTriggerHeaderVersion;
-    trigger.formatPrivate = kvdtest::TriggerSettingsBlock(StimulusDetector(), kTriggerHeaderVersion,
-                                                          (rec.softwareWord1 >> 16) >= 3);
+    trigger.formatPrivate =
+        kvdtest::TriggerSettingsBlock(StimulusDetector(), kTriggerHeaderVersion, (rec.softwareWord1 >> 16) >= 3);
     kvdtest::StreamDesc spikes = kvdtest::SpikeStream(kElectrodes, kSpikeHeaderVersion, "spks0001", 4);
     spikes.adZero = kADZero;
     spikes.unitsPerAD = kVoltsPerAD;
@@ -130,7 +131,8 @@ kvdtest::RecordingDesc Describe(uint64_t samples, const Options& options)
 
     rec.streams = {electrodes, digital, trigger, spikes};
     if (options.filterStream) {
-        kvdtest::StreamDesc filter = kvdtest::FilterStream(kElectrodes, HighPass(), kFilterHeaderVersion, "filt0001", 5);
+        kvdtest::StreamDesc filter =
+            kvdtest::FilterStream(kElectrodes, HighPass(), kFilterHeaderVersion, "filt0001", 5);
         filter.channels = electrodes.channels;
         filter.adZero = kADZero;
         filter.unitsPerAD = kVoltsPerAD;
@@ -302,7 +304,8 @@ std::vector<kvdtest::AverageRecord> AveragedSweeps(uint64_t first, uint64_t end,
 {
     std::vector<kvdtest::AverageRecord> records;
     sums.resize(kElectrodes * kAverageWindow, 0);
-    const uint64_t firstStimulus = first >= kAverageWindow ? (first - kAverageWindow + kStimulusPeriod) / kStimulusPeriod : 0;
+    const uint64_t firstStimulus =
+        first >= kAverageWindow ? (first - kAverageWindow + kStimulusPeriod) / kStimulusPeriod : 0;
     for (uint64_t s = firstStimulus * kStimulusPeriod; s + kAverageWindow < end; s += kStimulusPeriod) {
         if (s + kAverageWindow < first) continue;
         ++count;
@@ -367,7 +370,8 @@ void WriteSampleRecording(const std::string& path, const Options& options)
     index.streamCount = static_cast<uint32_t>(rec.streams.size());
     uint64_t position = head.size();
     auto note = [&](const kvdtest::ChunkDesc& c) {
-        if (index.items.empty() || position >= index.items.back().second + 250000) index.items.emplace_back(c.from, position);
+        if (index.items.empty() || position >= index.items.back().second + 250000)
+            index.items.emplace_back(c.from, position);
         position += 32 + c.data.size();
     };
 

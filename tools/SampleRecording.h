@@ -1,6 +1,6 @@
 // The sample recording: a 60-electrode array (source type 1) at 25 kHz with one digital channel, a
-// trigger stream and a spike stream, optionally a filter stream, filled with deterministic signals. Every sample value is a pure
-// function of its channel and index, so that tests and hosts can check what they read.
+// trigger stream and a spike stream, optionally a filter stream, filled with deterministic signals. Every sample value
+// is a pure function of its channel and index, so that tests and hosts can check what they read.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,8 @@
 namespace kvdsample {
 
 constexpr int kElectrodes = 60;
-constexpr uint32_t kSampleRate = 25000;            // samples per second
-constexpr uint32_t kSamplesPerChunk = 3200;        // 128 ms of samples per data chunk
+constexpr uint32_t kSampleRate = 25000;      // samples per second
+constexpr uint32_t kSamplesPerChunk = 3200;  // 128 ms of samples per data chunk
 constexpr uint16_t kADZero = 32768;
 constexpr double kVoltsPerAD = 1.25e-7;            // 0.125 microvolt per step
 constexpr uint64_t kStimulusPeriod = kSampleRate;  // one stimulus a second ...

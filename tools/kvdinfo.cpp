@@ -95,11 +95,12 @@ void PrintTrigger(const CKVXAInfoTrigger& trig)
 {
     std::printf("  detector: input %s, channel %d, %s, level %d uV, slope %d, dead time %d%s\n",
                 trig.GetInputBufferID(), trig.GetChannel(),
-                trig.IsDigitalTrigger() ? "digital" : trig.IsParameterTrigger() ? "parameter" : "analog",
+                trig.IsDigitalTrigger()     ? "digital"
+                : trig.IsParameterTrigger() ? "parameter"
+                                            : "analog",
                 trig.GetLevel(), trig.GetSlope(), trig.GetDeadTime(),
                 trig.TrialSynchronization() ? ", trial synchronization" : "");
-    if (trig.IsParameterTrigger())
-        std::printf("  parameter %s [%s]\n", trig.GetParameter(), trig.GetParameterUnit());
+    if (trig.IsParameterTrigger()) std::printf("  parameter %s [%s]\n", trig.GetParameter(), trig.GetParameterUnit());
 }
 
 void PrintFilter(const CKVXAInfoFilter& f)
@@ -193,17 +194,17 @@ double Shown(const AnalyzerParams& p, float value)
 
 void PrintParam(const CKVXAInfoParam& info)
 {
-    std::printf("  analyzer: input %s, %d time windows, window choice %d from %g to %g, triggers %u and %u,"
-                " %u bytes a channel\n",
-                info.InputBufferName(), info.NumTimeWindows(), info.TimeWindowChoice(), info.TimeWindowTime1(),
-                info.TimeWindowTime2(), info.TimeWindowStartTriggerID(), info.TimeWindowStopTriggerID(),
-                info.GetChannelSize());
+    std::printf(
+        "  analyzer: input %s, %d time windows, window choice %d from %g to %g, triggers %u and %u,"
+        " %u bytes a channel\n",
+        info.InputBufferName(), info.NumTimeWindows(), info.TimeWindowChoice(), info.TimeWindowTime1(),
+        info.TimeWindowTime2(), info.TimeWindowStartTriggerID(), info.TimeWindowStopTriggerID(), info.GetChannelSize());
     for (int32_t i = 0; i < kAnalyzerParamCount; ++i) {
         const AnalyzerParams& p = info.GetParams()[static_cast<std::size_t>(i)];
         if (info.Position(i) < 0) continue;
         std::printf("    %-14s at %2d, %d bytes, in %s (factor %g), display %g..%g\n", p.m_strName.c_str(),
-                    info.Position(i), info.GetAnalyzerProperty().GetWidth(i), UnitOf(p).c_str(), p.m_dFactor,
-                    p.m_fMin, p.m_fMax);
+                    info.Position(i), info.GetAnalyzerProperty().GetWidth(i), UnitOf(p).c_str(), p.m_dFactor, p.m_fMin,
+                    p.m_fMax);
     }
 }
 
@@ -229,15 +230,24 @@ void PrintInfo(const CKVXAStream& stream)
     const KVXAStreamKind kind = stream.GetKind();
     if (kind == KVXAStreamKind::Unknown || kind == KVXAStreamKind::Analog || kind == KVXAStreamKind::Digital) return;
     const std::unique_ptr<CKVXAInfo> info(stream.GetInfo());
-    if (const auto* b = dynamic_cast<const CKVXAInfoTrigger*>(info.get())) PrintTrigger(*b);
-    else if (const auto* b = dynamic_cast<const CKVXAInfoFilter*>(info.get())) PrintFilter(*b);
-    else if (const auto* b = dynamic_cast<const CKVXAInfoSpike*>(info.get())) PrintSpike(*b);
-    else if (const auto* b = dynamic_cast<const CKVXAInfoAverage*>(info.get())) PrintAverage(*b);
-    else if (const auto* b = dynamic_cast<const CKVXAInfoChannelTool*>(info.get())) PrintChannelTool(*b);
-    else if (const auto* b = dynamic_cast<const CKVXAInfoParam*>(info.get())) PrintParam(*b);
-    else if (const auto* b = dynamic_cast<const CKVXAInfoSpikeParameter*>(info.get())) PrintUnitAnalyzer("spike", *b);
-    else if (const auto* b = dynamic_cast<const CKVXAInfoBurstParameter*>(info.get())) PrintUnitAnalyzer("burst", *b);
-    else if (!info) std::printf("  settings: none readable\n");
+    if (const auto* b = dynamic_cast<const CKVXAInfoTrigger*>(info.get()))
+        PrintTrigger(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoFilter*>(info.get()))
+        PrintFilter(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoSpike*>(info.get()))
+        PrintSpike(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoAverage*>(info.get()))
+        PrintAverage(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoChannelTool*>(info.get()))
+        PrintChannelTool(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoParam*>(info.get()))
+        PrintParam(*b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoSpikeParameter*>(info.get()))
+        PrintUnitAnalyzer("spike", *b);
+    else if (const auto* b = dynamic_cast<const CKVXAInfoBurstParameter*>(info.get()))
+        PrintUnitAnalyzer("burst", *b);
+    else if (!info)
+        std::printf("  settings: none readable\n");
 }
 
 // ---- Records, one printer per cursor class ----
@@ -344,16 +354,22 @@ void PrintEvents(CKVXAStream& stream, int32_t shown, int32_t frames)
                              cursor->GetMicrosecondFromStart() / 1e6 + cursor->GetNanosecondFromStart() / 1e9;
             std::printf("    %12.6f s", t);
             const CKVXAEvent* e = cursor.get();
-            if (const auto* r = dynamic_cast<const CKVXAEvtRaw*>(e)) PrintFrame(*r, stream);
-            else if (const auto* r = dynamic_cast<const CKVXAEvtTrigger*>(e)) PrintTriggerEvent(*r);
-            else if (const auto* r = dynamic_cast<const CKVXAEvtSpike*>(e)) PrintSpikeEvent(*r, stream);
-            else if (const auto* r = dynamic_cast<const CKVXAEvtAverage*>(e)) PrintAverageEvent(*r, stream);
-            else if (const auto* r = dynamic_cast<const CKVXAEvtParam*>(e)) PrintParamEvent(*r, stream);
+            if (const auto* r = dynamic_cast<const CKVXAEvtRaw*>(e))
+                PrintFrame(*r, stream);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtTrigger*>(e))
+                PrintTriggerEvent(*r);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtSpike*>(e))
+                PrintSpikeEvent(*r, stream);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtAverage*>(e))
+                PrintAverageEvent(*r, stream);
+            else if (const auto* r = dynamic_cast<const CKVXAEvtParam*>(e))
+                PrintParamEvent(*r, stream);
             else if (const auto* r = dynamic_cast<const CKVXAEvtSpikeParameter*>(e))
                 PrintSpikeParameterEvent(*r, dynamic_cast<const CKVXAInfoSpikeParameter*>(info.get()));
             else if (const auto* r = dynamic_cast<const CKVXAEvtBurstParameter*>(e))
                 PrintBurstParameterEvent(*r, dynamic_cast<const CKVXAInfoBurstParameter*>(info.get()));
-            else std::printf("\n");
+            else
+                std::printf("\n");
         } else if (raw) {
             // Frames are not counted: that would read the whole stream.
             return;
@@ -368,9 +384,9 @@ void PrintRecording(CKVXAStreamFile& file, int32_t shown, int32_t frames)
     const uint32_t sw1 = file.GetSoftwareVersionMajor(), sw2 = file.GetSoftwareVersionMinor();
     std::printf("header version   %d\n", file.GetHeaderVersion());
     std::printf("writer version   %u.%u.%u.%u\n", sw1 >> 16, sw1 & 0xFFFF, sw2 >> 16, sw2 & 0xFFFF);
-    std::printf("recorded         %04u-%02u-%02u %02u:%02u:%02u.%03u%03u%03u UTC\n", file.GetYear(),
-                file.GetMonth(), file.GetDay(), file.GetHour(), file.GetMinute(), file.GetSecond(),
-                file.GetMillisecond(), file.GetMicrosecond(), file.GetNanosecond());
+    std::printf("recorded         %04u-%02u-%02u %02u:%02u:%02u.%03u%03u%03u UTC\n", file.GetYear(), file.GetMonth(),
+                file.GetDay(), file.GetHour(), file.GetMinute(), file.GetSecond(), file.GetMillisecond(),
+                file.GetMicrosecond(), file.GetNanosecond());
     CKVXATimeStamp* stop = file.GetStopTime();
     std::printf("duration         %d.%03d s\n", stop->GetSecondFromStart(), stop->GetMillisecondFromStart());
     std::printf("sample rate      %.3f Hz\n", file.GetMillisamplesPerSecond() / 1000.0);
@@ -406,9 +422,9 @@ void PrintRecording(CKVXAStreamFile& file, int32_t shown, int32_t frames)
 
 void PrintLayout(const CKVLayout& layout)
 {
-    std::printf("\nlayout: source type %d, %d channels (%d electrode, %d analog, %d digital)\n",
-                layout.GetSourceType(), layout.GetCount(), layout.GetElectrodeChannels(),
-                layout.GetAnalogChannels(), layout.GetDigitalChannels());
+    std::printf("\nlayout: source type %d, %d channels (%d electrode, %d analog, %d digital)\n", layout.GetSourceType(),
+                layout.GetCount(), layout.GetElectrodeChannels(), layout.GetAnalogChannels(),
+                layout.GetDigitalChannels());
     std::printf("  hwid  name      kind  MEA  name of MEA   x um     y um\n");
     for (int i = 0; i < layout.GetCount(); ++i) {
         int32_t x, y, z;
@@ -420,20 +436,22 @@ void PrintLayout(const CKVLayout& layout)
 
 void PrintStimulator(const CMGrid9StimulatorProperty& stim)
 {
-    std::printf("\nstimulator: mode %d, %d channels, %d sync, %d trigger, DAC %u bits offset %d, blanking %s,"
-                " dedicated electrodes %s\n",
-                stim.GetMode(), stim.GetChannelNumber(), stim.GetSyncNumber(), stim.GetTriggerNumber(),
-                stim.GetDacResolution(), stim.GetDacOffset(), stim.GetBlanking() ? "on" : "off",
-                stim.GetDedicatedStimulationElectrodes() ? "yes" : "no");
+    std::printf(
+        "\nstimulator: mode %d, %d channels, %d sync, %d trigger, DAC %u bits offset %d, blanking %s,"
+        " dedicated electrodes %s\n",
+        stim.GetMode(), stim.GetChannelNumber(), stim.GetSyncNumber(), stim.GetTriggerNumber(), stim.GetDacResolution(),
+        stim.GetDacOffset(), stim.GetBlanking() ? "on" : "off",
+        stim.GetDedicatedStimulationElectrodes() ? "yes" : "no");
     std::printf("  range %d uV in %d uV steps, %d nA in %d nA steps\n", stim.GetVoltageRangeInMicroVolt(),
                 stim.GetVoltageResolutionInMicroVolt(), stim.GetCurrentRangeInNanoAmp(),
                 stim.GetCurrentResolutionInNanoAmp());
     for (int i = 0; i < CMGrid9StimulatorProperty::NumberOfGrid9Stimuli; ++i)
-        std::printf("  stimulus %d: pre %d, A1 %d, T1 %d, A2 %d, T2 %d, IPI %d, pulses %d, IBI %d, bursts %d,"
-                    " repeat mode %d, trigger type %d source %d\n",
-                    i + 1, stim.GetPre(i), stim.GetA1(i), stim.GetT1(i), stim.GetA2(i), stim.GetT2(i), stim.GetIPI(i),
-                    stim.GetPulseRepeat(i), stim.GetIBI(i), stim.GetBurstRepeat(i), stim.GetRepeatMode(i),
-                    stim.GetTriggerType(i), stim.GetTriggerSource(i));
+        std::printf(
+            "  stimulus %d: pre %d, A1 %d, T1 %d, A2 %d, T2 %d, IPI %d, pulses %d, IBI %d, bursts %d,"
+            " repeat mode %d, trigger type %d source %d\n",
+            i + 1, stim.GetPre(i), stim.GetA1(i), stim.GetT1(i), stim.GetA2(i), stim.GetT2(i), stim.GetIPI(i),
+            stim.GetPulseRepeat(i), stim.GetIBI(i), stim.GetBurstRepeat(i), stim.GetRepeatMode(i),
+            stim.GetTriggerType(i), stim.GetTriggerSource(i));
     if (stim.GetUseAsciiFile()) std::printf("  stimuli from %s\n", stim.GetAsciiPathFileName().c_str());
     for (const auto& entry : stim.GetListModeEntries())
         std::printf("  list \"%s\": %zu groups\n", entry.first.c_str(), entry.second.size());
@@ -469,8 +487,7 @@ int DescribeAsHost(const std::string& library, const std::string& path, int64_t 
 {
     NeuroshareHost host;
     std::string error;
-    if (!host.Load(library, error))
-        return kvdtool::Failure(kTool, "cannot load " + library + ": " + error);
+    if (!host.Load(library, error)) return kvdtool::Failure(kTool, "cannot load " + library + ": " + error);
     if (const ns_RESULT result = host.Open(path); result != ns_OK)
         return kvdtool::Failure(kTool, host.LastError(result));
     if (entity >= 0 && !host.HasEntity(static_cast<uint32_t>(entity)))
@@ -493,11 +510,16 @@ int main(int argc, char** argv)
     int64_t events = -1, frames = 0;
     enum { OPT_JSON = 256, OPT_LIB, OPT_EVENTS, OPT_FRAMES };
     static const option kOptions[] = {
-        {"reader", no_argument, nullptr, 'r'},              {"layout", no_argument, nullptr, 'l'},
-        {"json", no_argument, nullptr, OPT_JSON},           {"entity", required_argument, nullptr, 'e'},
-        {"lib", required_argument, nullptr, OPT_LIB},       {"events", required_argument, nullptr, OPT_EVENTS},
-        {"frames", required_argument, nullptr, OPT_FRAMES}, {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},             {nullptr, 0, nullptr, 0},
+        {"reader", no_argument, nullptr, 'r'},
+        {"layout", no_argument, nullptr, 'l'},
+        {"json", no_argument, nullptr, OPT_JSON},
+        {"entity", required_argument, nullptr, 'e'},
+        {"lib", required_argument, nullptr, OPT_LIB},
+        {"events", required_argument, nullptr, OPT_EVENTS},
+        {"frames", required_argument, nullptr, OPT_FRAMES},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, ":rle:hV", kOptions, nullptr)) != -1;) {
@@ -507,8 +529,8 @@ int main(int argc, char** argv)
         case OPT_JSON: asJson = true; break;
         case 'e':
             if (!kvdtool::ParseInteger(optarg, 0, UINT32_MAX, entity))
-                return kvdtool::UsageError(kTool, "--entity takes an entity number from 0 to 4294967295, not '" +
-                                                      std::string(optarg) + "'");
+                return kvdtool::UsageError(
+                    kTool, "--entity takes an entity number from 0 to 4294967295, not '" + std::string(optarg) + "'");
             break;
         case OPT_LIB: library = optarg; break;
         case OPT_EVENTS:
@@ -548,8 +570,9 @@ int main(int argc, char** argv)
             return kvdtool::Failure(kTool, "cannot write the built-in sample recording " + path + ": " + e.what());
         }
         if (!asJson)
-            std::printf("built-in sample recording (2 s, written by kvdsynth --filter --detector --average"
-                        " --spike-parameters)\n");
+            std::printf(
+                "built-in sample recording (2 s, written by kvdsynth --filter --detector --average"
+                " --spike-parameters)\n");
     }
 
     kvdjson::EventCounts counts;

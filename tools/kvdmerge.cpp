@@ -97,7 +97,10 @@ int main(int argc, char** argv)
         switch (c) {
         case 'f': force = true; break;
         case 'q': g_quiet = true; break;
-        case 'h': std::fputs(kUsage, stdout); std::fputs(kHelp, stdout); return kvdtool::kExitSuccess;
+        case 'h':
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return kvdtool::kExitSuccess;
         case 'V': kvdtool::PrintVersion(kTool); return kvdtool::kExitSuccess;
         default: return kvdtool::OptionError(kTool, c, argv);
         }

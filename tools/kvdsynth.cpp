@@ -57,7 +57,7 @@ int PrintSamples(char** args)
                                 ? kvdsample::DigitalSample(i)
                                 : kvdsample::ElectrodeSample(static_cast<int>(channel), i));
     return std::fflush(stdout) == 0 ? kvdtool::kExitSuccess
-                                     : kvdtool::Failure(kTool, std::string("cannot write: ") + std::strerror(errno));
+                                    : kvdtool::Failure(kTool, std::string("cannot write: ") + std::strerror(errno));
 }
 
 }  // namespace
@@ -78,8 +78,10 @@ int main(int argc, char** argv)
         switch (c) {
         case 's':
             if (!kvdtool::ParseReal(optarg, 0.0, 1e6, options.seconds) || !(options.seconds > 0.0))
-                return kvdtool::UsageError(kTool, "--seconds takes a number of seconds above 0 and up to 1000000, "
-                                                  "not '" + std::string(optarg) + "'");
+                return kvdtool::UsageError(kTool,
+                                           "--seconds takes a number of seconds above 0 and up to 1000000, "
+                                           "not '" +
+                                               std::string(optarg) + "'");
             break;
         case 'l': options.storedLayout = true; break;
         case kFilter: options.filterStream = true; break;

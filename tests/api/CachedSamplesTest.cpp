@@ -44,8 +44,10 @@ RecordingDesc Triggered()
     rec.streams = {kvdtest::TriggerStream(), kvdtest::ElectrodeStream(kChannels), kvdtest::DigitalStream()};
     for (auto& s : rec.streams) s.millisamplesPerSecond = 10000000;
     rec.millisamplesPerSecond = 10000000;
-    kvdtest::AddSampleChunks(rec, {1, 2}, {{rec.startTime + kSecond, 1000}, {rec.startTime + 5 * kSecond, 700},
-                                           {rec.startTime + 9 * kSecond, 1300}}, kSamplesPerChunk);
+    kvdtest::AddSampleChunks(
+        rec, {1, 2},
+        {{rec.startTime + kSecond, 1000}, {rec.startTime + 5 * kSecond, 700}, {rec.startTime + 9 * kSecond, 1300}},
+        kSamplesPerChunk);
     kvdtest::AttachIndex(rec);
     return rec;
 }

@@ -129,7 +129,8 @@ Reference MakeReference(const std::string& path)
     ns_FILEINFO file{};
     EXPECT_EQ(ns_GetFileInfo(h, &file, sizeof file), ns_OK);
     for (uint32_t id = 0; id < file.dwEntityCount; ++id) {
-        for (int v = 0; v < 2; ++v) ref.entities[v].push_back(ReadEntity(h, id, kVariants[v].piece, kVariants[v].first));
+        for (int v = 0; v < 2; ++v)
+            ref.entities[v].push_back(ReadEntity(h, id, kVariants[v].piece, kVariants[v].first));
         ref.kinds |= 1u << static_cast<uint32_t>(ref.entities[0].back().at(1));
     }
     ns_CloseFile(h);
@@ -143,12 +144,15 @@ protected:
         s_dir = new TempDir;
         s_refs = new std::vector<Reference>;
         // A continuous and a triggered recording of several hundred chunks, and a small old-format one.
-        const struct { uint16_t version; bool triggered; uint32_t scale; } files[] = {
-            {11, false, 8}, {11, true, 6}, {4, false, 2}};
+        const struct {
+            uint16_t version;
+            bool triggered;
+            uint32_t scale;
+        } files[] = {{11, false, 8}, {11, true, 6}, {4, false, 2}};
         int n = 0;
         for (const auto& f : files)
-            s_refs->push_back(MakeReference(
-                EveryKindRecording(f.version, f.triggered, f.scale).WriteTo(s_dir->Path("r" + std::to_string(n++) + ".kvd"))));
+            s_refs->push_back(MakeReference(EveryKindRecording(f.version, f.triggered, f.scale)
+                                                .WriteTo(s_dir->Path("r" + std::to_string(n++) + ".kvd"))));
     }
     static void TearDownTestSuite()
     {
@@ -176,7 +180,8 @@ constexpr int kThreads = 6;
 TEST_F(ConcurrentCalls, ReferenceHoldsEveryEntityKind)
 {
     for (const Reference& ref : *s_refs)
-        EXPECT_EQ(ref.kinds, (1u << ns_ENTITY_EVENT) | (1u << ns_ENTITY_ANALOG) | (1u << ns_ENTITY_SEGMENT)) << ref.path;
+        EXPECT_EQ(ref.kinds, (1u << ns_ENTITY_EVENT) | (1u << ns_ENTITY_ANALOG) | (1u << ns_ENTITY_SEGMENT))
+            << ref.path;
 }
 
 // A barrier for a fixed number of threads, reusable round after round.

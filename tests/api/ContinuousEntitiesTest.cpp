@@ -49,10 +49,10 @@ protected:
     void SetUp() override
     {
         std::vector<uint16_t> words(1000, 0x0003);
-        words[0] = words[1] = 0x0001;  // bit 0 already set: no event
-        words[2] = 0x0003;             // bit 1 set at sample 2
+        words[0] = words[1] = 0x0001;                              // bit 0 already set: no event
+        words[2] = 0x0003;                                         // bit 1 set at sample 2
         for (std::size_t i = 4; i < 1000; ++i) words[i] = 0x0002;  // bit 0 clear at sample 4
-        words[999] = 0x8002;           // bit 15 set at the last sample
+        words[999] = 0x8002;                                       // bit 15 set at the last sample
         m_file = std::make_unique<NsFile>(WithDigitalWords(words), m_dir);
         ASSERT_EQ(m_file->Result(), ns_OK);
     }

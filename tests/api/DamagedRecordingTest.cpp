@@ -75,11 +75,11 @@ TEST(DamagedRecordings, EveryDamageEndsInAResultCode)
             }
             break;
         default:  // a run of bytes overwritten
-            {
-                const std::size_t at = random() % bytes.size();
-                const std::size_t n = std::min<std::size_t>(1 + random() % 64, bytes.size() - at);
-                for (std::size_t i = 0; i < n; ++i) bytes[at + i] = static_cast<uint8_t>(random());
-            }
+        {
+            const std::size_t at = random() % bytes.size();
+            const std::size_t n = std::min<std::size_t>(1 + random() % 64, bytes.size() - at);
+            for (std::size_t i = 0; i < n; ++i) bytes[at + i] = static_cast<uint8_t>(random());
+        }
         }
         kvdtest::WriteFile(path, bytes);
         uint32_t h = 0;

@@ -160,8 +160,7 @@ std::vector<DigitalCase> Cases()
                          return static_cast<uint16_t>((i % 10000 < 25 ? 1u : 0u) | ((i / 7001) % 2 ? 0x80u : 0u) |
                                                       (i >= 32000 ? 0x8000u : 0u));
                      }});
-    cases.push_back(
-        {"every_bit_every_sample", false, 1, 3200, {9000}, [](int, uint64_t i) { return Alternating(i); }});
+    cases.push_back({"every_bit_every_sample", false, 1, 3200, {9000}, [](int, uint64_t i) { return Alternating(i); }});
     // Two channels: the first changes only at the first sample of each chunk, the second on hashed samples.
     cases.push_back({"chunk_boundaries", false, 2, 1000, {9000}, [](int ch, uint64_t i) {
                          return ch == 0 ? Hash(i / 1000) : Hash(i);

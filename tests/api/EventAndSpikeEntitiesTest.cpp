@@ -38,8 +38,9 @@ RecordingDesc WithTriggers(int32_t channel, bool trial)
     trigger.formatPrivate = kvdtest::TriggerSettingsBlock(settings, 6, true);
     rec.streams = {trigger};
     const uint64_t t0 = rec.startTime;
-    rec.chunks.push_back(Chunk("trig0001", t0, t0 + 128 * kMs,
-                               kvdtest::EncodeTriggers({{t0 + 10 * kMs, 100, 1, 7, 3}, {t0 + 20 * kMs, 200, 2, 7, 4}}, 6)));
+    rec.chunks.push_back(
+        Chunk("trig0001", t0, t0 + 128 * kMs,
+              kvdtest::EncodeTriggers({{t0 + 10 * kMs, 100, 1, 7, 3}, {t0 + 20 * kMs, 200, 2, 7, 4}}, 6)));
     rec.chunks.push_back(Chunk("trig0001", t0 + 128 * kMs, t0 + 256 * kMs,
                                kvdtest::EncodeTriggers({{t0 + 130 * kMs + 40000, 300, 3, 8, 1}}, 6)));
     return rec;
@@ -128,12 +129,12 @@ RecordingDesc WithSpikes()
     rec.streams = {spikes};
     const uint64_t t0 = rec.startTime;
     const int16_t zero = static_cast<int16_t>(32768 - 65536);
-    rec.chunks.push_back(Chunk("spks0001", t0, t0 + 128 * kMs,
-                               kvdtest::EncodeSpikes({Spike(t0 + 1 * kMs, 10, 0, zero),
-                                                      Spike(t0 + 2 * kMs, 11, 0xFFFF, 100, 6),
-                                                      Spike(t0 + 3 * kMs, 10, 2, 200),
-                                                      Spike(t0 + 4 * kMs, 1, 0, 300)},  // by position: channel 11's
-                                                     8)));
+    rec.chunks.push_back(
+        Chunk("spks0001", t0, t0 + 128 * kMs,
+              kvdtest::EncodeSpikes(
+                  {Spike(t0 + 1 * kMs, 10, 0, zero), Spike(t0 + 2 * kMs, 11, 0xFFFF, 100, 6),
+                   Spike(t0 + 3 * kMs, 10, 2, 200), Spike(t0 + 4 * kMs, 1, 0, 300)},  // by position: channel 11's
+                  8)));
     rec.chunks.push_back(Chunk("spks0001", t0 + 128 * kMs, t0 + 256 * kMs, {}));  // an empty chunk
     rec.chunks.push_back(Chunk("spks0001", t0 + 256 * kMs, t0 + 384 * kMs,
                                kvdtest::EncodeSpikes({Spike(t0 + 300 * kMs, 10, 0, 400),
@@ -179,8 +180,13 @@ TEST(SpikeEntities, CutOutsInAnyOrder)
         double time;
         int16_t fill;
         uint32_t unit;
-    } reads[] = {{0, 0, 0.001, static_cast<int16_t>(32768 - 65536), 0}, {0, 1, 0.003, 200, 2}, {1, 0, 0.002, 100, 0xFFFFFFFFu},
-                 {0, 2, 0.300, 400, 0}, {0, 1, 0.003, 200, 2}, {1, 1, 0.004, 300, 0}, {1, 0, 0.002, 100, 0xFFFFFFFFu}};
+    } reads[] = {{0, 0, 0.001, static_cast<int16_t>(32768 - 65536), 0},
+                 {0, 1, 0.003, 200, 2},
+                 {1, 0, 0.002, 100, 0xFFFFFFFFu},
+                 {0, 2, 0.300, 400, 0},
+                 {0, 1, 0.003, 200, 2},
+                 {1, 1, 0.004, 300, 0},
+                 {1, 0, 0.002, 100, 0xFFFFFFFFu}};
     for (const auto& r : reads) {
         SCOPED_TRACE(testing::Message() << r.entity << "/" << r.index);
         ASSERT_EQ(ns_GetSegmentData(h, r.entity, r.index, &t, data, sizeof data, &count, &unit), ns_OK);

@@ -93,9 +93,24 @@ TEST(Hardening, RequestsAndTheirResults)
              return before == after ? r : ns_OK;
          },
          ns_LIBERROR},
-        {"a NaN time, analog", [&] { uint32_t i = 7; return ns_GetIndexByTime(h, 0, std::nan(""), ns_CLOSEST, &i); }, ns_BADINDEX},
-        {"a NaN time, event", [&] { uint32_t i = 7; return ns_GetIndexByTime(h, 3, NAN, ns_BEFORE, &i); }, ns_BADINDEX},
-        {"a NaN time, segment", [&] { uint32_t i = 7; return ns_GetIndexByTime(h, 20, -NAN, ns_AFTER, &i); }, ns_BADINDEX},
+        {"a NaN time, analog",
+         [&] {
+             uint32_t i = 7;
+             return ns_GetIndexByTime(h, 0, std::nan(""), ns_CLOSEST, &i);
+         },
+         ns_BADINDEX},
+        {"a NaN time, event",
+         [&] {
+             uint32_t i = 7;
+             return ns_GetIndexByTime(h, 3, NAN, ns_BEFORE, &i);
+         },
+         ns_BADINDEX},
+        {"a NaN time, segment",
+         [&] {
+             uint32_t i = 7;
+             return ns_GetIndexByTime(h, 20, -NAN, ns_AFTER, &i);
+         },
+         ns_BADINDEX},
         // Hosts probe the library with a null structure; the answer they have always had is ns_OK.
         {"library information into nothing", [] { return ns_GetLibraryInfo(nullptr, sizeof(ns_LIBRARYINFO)); }, ns_OK},
         {"the recording's descriptor without close-on-exec",

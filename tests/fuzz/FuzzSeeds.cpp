@@ -33,7 +33,8 @@ std::vector<std::vector<uint8_t>> SettingsSeeds()
     for (uint16_t v = 0; v <= 3; ++v)
         seeds.push_back(SettingsInput(Reader::Filter, v, kWriter3, kvdtest::FilterSettingsDesc().Encode(v)));
     for (uint16_t v = 5; v <= 8; ++v)
-        seeds.push_back(SettingsInput(Reader::Spike, v, kWriter3, kvdtest::ThresholdDetector(3, -2e-5f, {1, 2}).Encode(v)));
+        seeds.push_back(
+            SettingsInput(Reader::Spike, v, kWriter3, kvdtest::ThresholdDetector(3, -2e-5f, {1, 2}).Encode(v)));
     seeds.push_back(SettingsInput(Reader::ChannelTool, 1, kWriter3, kvdtest::ChannelToolDesc().Encode()));
     seeds.push_back(SettingsInput(Reader::Average, 1, kWriter3, kvdtest::EvokedSettingsDesc().Encode()));
     for (uint16_t v = 1; v <= 4; ++v)

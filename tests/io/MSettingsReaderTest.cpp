@@ -13,7 +13,16 @@ using kvdtest::ByteWriter;
 TEST(SettingsReader, DecodesPackedLittleEndianFieldsAndAdvances)
 {
     ByteWriter w;
-    w.U8(0x7F).U16(0xBEEF).I16(-2).U32(0xDEADBEEF).I32(-123456).U64(0x0102030405060708ULL).F32(1.5f).F64(-0.25).U8(2).U8(0);
+    w.U8(0x7F)
+        .U16(0xBEEF)
+        .I16(-2)
+        .U32(0xDEADBEEF)
+        .I32(-123456)
+        .U64(0x0102030405060708ULL)
+        .F32(1.5f)
+        .F64(-0.25)
+        .U8(2)
+        .U8(0);
     CMSettingsReader r(w.Bytes().data(), w.Size());
     uint8_t u8 = 0;
     uint16_t u16 = 0;

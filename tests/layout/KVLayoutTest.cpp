@@ -192,8 +192,8 @@ TEST_F(LayoutChunkTest, DamagedChunksFailAndLeaveTheLayoutAlone)
     }
     // Cut anywhere.
     const std::vector<uint8_t> whole = good.Encode();
-    for (std::size_t n : {std::size_t{0}, std::size_t{12}, std::size_t{47}, std::size_t{48}, whole.size() - 1368,
-                          whole.size() - 1})
+    for (std::size_t n :
+         {std::size_t{0}, std::size_t{12}, std::size_t{47}, std::size_t{48}, whole.size() - 1368, whole.size() - 1})
         EXPECT_FALSE(Read(std::vector<uint8_t>(whole.begin(), whole.begin() + n))) << n;
     unchanged();
 

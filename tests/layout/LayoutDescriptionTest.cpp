@@ -65,8 +65,9 @@ TEST_F(DescriptionTest, HardwareVersion2)
 TEST_F(DescriptionTest, HardwareVersion1AndOtherVersions)
 {
     CKVLayout::CHardware hw;
-    ASSERT_EQ(hw.ReadLayout(Write("v1.txt", "KVX Hardware Layout\nName: Old\nVersion: 1\nLayout:\ncap\n"
-                                            "0 D 1 0 100 dig\n1 E 1 0 100 e1 3 3\n")
+    ASSERT_EQ(hw.ReadLayout(Write("v1.txt",
+                                  "KVX Hardware Layout\nName: Old\nVersion: 1\nLayout:\ncap\n"
+                                  "0 D 1 0 100 dig\n1 E 1 0 100 e1 3 3\n")
                                 .c_str()),
               2);
     EXPECT_EQ(hw.GetStdMeaLayouts(), 3);
@@ -76,8 +77,9 @@ TEST_F(DescriptionTest, HardwareVersion1AndOtherVersions)
     EXPECT_EQ(hw.m_Layouts[1].GetMapHWID(), 1);  // version 1 ignores the mapping fields
 
     // Channel lines of an unknown version are ignored.
-    EXPECT_EQ(hw.ReadLayout(Write("v3.txt", "KVX Hardware Layout\nVersion: 3\nName: New\nLayout:\ncap\n"
-                                            "0 E 1 0 100 e0 0 0\n")
+    EXPECT_EQ(hw.ReadLayout(Write("v3.txt",
+                                  "KVX Hardware Layout\nVersion: 3\nName: New\nLayout:\ncap\n"
+                                  "0 E 1 0 100 e0 0 0\n")
                                 .c_str()),
               0);
     EXPECT_EQ(hw.m_Name, "New");
@@ -86,9 +88,10 @@ TEST_F(DescriptionTest, HardwareVersion1AndOtherVersions)
 TEST_F(DescriptionTest, AmplifierFile)
 {
     CKVLayout::CAmplifier amp;
-    ASSERT_EQ(amp.ReadLayout(Write("amp.txt", "KVX Amplifier Layout\nVersion: 5\nName: Amp 32\n"
-                                              "AvailOffsets:   0 60  120\nLayout:\nHW kind gain low high\n"
-                                              "0 E 1100 1 3000\n1 E 1100 1 3000\n2 A 1 0 40000\nx E 1 1 1\n")
+    ASSERT_EQ(amp.ReadLayout(Write("amp.txt",
+                                   "KVX Amplifier Layout\nVersion: 5\nName: Amp 32\n"
+                                   "AvailOffsets:   0 60  120\nLayout:\nHW kind gain low high\n"
+                                   "0 E 1100 1 3000\n1 E 1100 1 3000\n2 A 1 0 40000\nx E 1 1 1\n")
                                  .c_str()),
               3);
     EXPECT_EQ(amp.m_offsets, (std::vector<int32_t>{0, 60, 120}));
@@ -101,12 +104,13 @@ TEST_F(DescriptionTest, AmplifierFile)
 TEST_F(DescriptionTest, MeaFilesOfBothVersions)
 {
     CKVLayout::CMea mea;
-    ASSERT_EQ(mea.ReadLayout(Write("mea1.txt", "KVX MEA Layout\nVersion: 1\nName: Grid\nAvailOffsets: 0 64\n"
-                                               "Layout:\ncap\n"
-                                               "0 12 A 100 200 0 30 30 30 10 20 100 100\n"
-                                               "1 13 SR 1 2 3 4 5 6 7 8 9 10\n"
-                                               "2 14 ASRB 1 2 3 4 5 6 7 8 9 10\n"
-                                               "3 15 A 1 2 3\n")
+    ASSERT_EQ(mea.ReadLayout(Write("mea1.txt",
+                                   "KVX MEA Layout\nVersion: 1\nName: Grid\nAvailOffsets: 0 64\n"
+                                   "Layout:\ncap\n"
+                                   "0 12 A 100 200 0 30 30 30 10 20 100 100\n"
+                                   "1 13 SR 1 2 3 4 5 6 7 8 9 10\n"
+                                   "2 14 ASRB 1 2 3 4 5 6 7 8 9 10\n"
+                                   "3 15 A 1 2 3\n")
                                  .c_str()),
               3);
     EXPECT_EQ(mea.m_offsets, (std::vector<int32_t>{0, 64}));
@@ -135,17 +139,19 @@ TEST_F(DescriptionTest, MeaFilesOfBothVersions)
     EXPECT_EQ(sr.GetMeaNumber(), -1);
     EXPECT_EQ(mea.m_Layouts[2].GetElectrodeType(), 15);
 
-    ASSERT_EQ(mea.ReadLayout(Write("mea2.txt", "KVX MEA Layout\nVersion: 2\nName: Grid2\nLayout:\ncap\n"
-                                               "4 21 T21 A 1 2 3 4 5 6 7 8 9 10\n"
-                                               "5 22 A 1 2 3 4 5 6 7 8 9 10\n")
+    ASSERT_EQ(mea.ReadLayout(Write("mea2.txt",
+                                   "KVX MEA Layout\nVersion: 2\nName: Grid2\nLayout:\ncap\n"
+                                   "4 21 T21 A 1 2 3 4 5 6 7 8 9 10\n"
+                                   "5 22 A 1 2 3 4 5 6 7 8 9 10\n")
                                  .c_str()),
               1);
     EXPECT_STREQ(mea.m_Layouts[0].GetThirdName(), "T21");
     EXPECT_EQ(mea.m_Layouts[0].GetDisplayExtendY(), 10);
     EXPECT_TRUE(mea.m_offsets.empty());
 
-    EXPECT_EQ(mea.ReadLayout(Write("mea3.txt", "KVX MEA Layout\nVersion: 3\nName: G\nLayout:\ncap\n"
-                                               "4 21 T21 A 1 2 3 4 5 6 7 8 9 10\n")
+    EXPECT_EQ(mea.ReadLayout(Write("mea3.txt",
+                                   "KVX MEA Layout\nVersion: 3\nName: G\nLayout:\ncap\n"
+                                   "4 21 T21 A 1 2 3 4 5 6 7 8 9 10\n")
                                  .c_str()),
               0);
 }
@@ -175,9 +181,9 @@ TEST_F(DescriptionTest, UnusableFilesReadAsMinusOne)
 
     // Lines longer than 255 characters come in pieces; none of them breaks the reader.
     const std::string longLine = "0 E 1 0 100 " + std::string(600, 'n') + "\n";
-    EXPECT_EQ(hw.ReadLayout(Write("long.txt", "KVX Hardware Layout\nVersion: 1\nName: L\nLayout:\ncap\n" + longLine)
-                                .c_str()),
-              1);
+    EXPECT_EQ(
+        hw.ReadLayout(Write("long.txt", "KVX Hardware Layout\nVersion: 1\nName: L\nLayout:\ncap\n" + longLine).c_str()),
+        1);
     EXPECT_EQ(std::string(hw.m_Layouts[0].GetElectrodeName()).size(), 243u);
 }
 

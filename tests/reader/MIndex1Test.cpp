@@ -28,7 +28,10 @@ RecordingDesc Recording()
 
 class IndexTest : public ::testing::Test {
 protected:
-    std::string Write(const RecordingDesc& rec) { return rec.WriteTo(m_dir.Path("r" + std::to_string(m_n++) + ".kvd")); }
+    std::string Write(const RecordingDesc& rec)
+    {
+        return rec.WriteTo(m_dir.Path("r" + std::to_string(m_n++) + ".kvd"));
+    }
     kvdtest::TempDir m_dir;
     int m_n = 0;
 };
@@ -62,13 +65,20 @@ TEST_F(IndexTest, ADamagedEmbeddedIndexIsDiscardedAndRebuilt)
         [](kvdtest::IndexDesc& i) { i.headerId = "IDX2KVX "; },
         [](kvdtest::IndexDesc& i) { i.itemsSize = 16 * i.items.size() + 8; },
         [](kvdtest::IndexDesc& i) { i.itemCount = static_cast<uint32_t>(i.items.size() + 1); },
-        [](kvdtest::IndexDesc& i) { i.itemCount = 0xFFFFFFF0u; i.itemsSize = 16ULL * 0xFFFFFFF0u; },
+        [](kvdtest::IndexDesc& i) {
+            i.itemCount = 0xFFFFFFF0u;
+            i.itemsSize = 16ULL * 0xFFFFFFF0u;
+        },
         [](kvdtest::IndexDesc& i) { std::swap(i.items[0].first, i.items[1].first); },
         [](kvdtest::IndexDesc& i) { std::swap(i.items[0].second, i.items[1].second); },
-        [](kvdtest::IndexDesc& i) { i.items.back().first += 1; },        // does not point at its chunk
-        [](kvdtest::IndexDesc& i) { i.items.back().second += 1000000; }, // beyond the file
-        [](kvdtest::IndexDesc& i) { i.sweeps = {{10, 5}}; },             // ends before it starts
-        [](kvdtest::IndexDesc& i) { i.sweeps = {{10, 20}, {15, 30}}; },  // starts before the previous end
+        [](kvdtest::IndexDesc& i) { i.items.back().first += 1; },         // does not point at its chunk
+        [](kvdtest::IndexDesc& i) { i.items.back().second += 1000000; },  // beyond the file
+        [](kvdtest::IndexDesc& i) {
+            i.sweeps = {{10, 5}};
+        },  // ends before it starts
+        [](kvdtest::IndexDesc& i) {
+            i.sweeps = {{10, 20}, {15, 30}};
+        },  // starts before the previous end
         [](kvdtest::IndexDesc& i) { i.sweepsSize = 8; },
     };
     for (std::size_t d = 0; d < std::size(damages); ++d) {

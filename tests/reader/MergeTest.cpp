@@ -345,8 +345,10 @@ TEST(Merge, StimulatorSettingsAndStoredLayoutAreCarriedOver)
     EXPECT_EQ(b.GetSourceType(), 3);
     EXPECT_EQ(b.GetElectrodeChannels(), a.GetElectrodeChannels());
     for (int i = 0; i < a.GetCount(); ++i)
-        EXPECT_EQ(std::memcmp(b.GetChannelLayout(i).Image(), a.GetChannelLayout(i).Image(),
-                              CKVLayout::CChannelLayout::kSize), 0) << i;
+        EXPECT_EQ(
+            std::memcmp(b.GetChannelLayout(i).Image(), a.GetChannelLayout(i).Image(), CKVLayout::CChannelLayout::kSize),
+            0)
+            << i;
     EXPECT_EQ(ChunksOf(*merged).size(), 8u);  // the data still follow the longer header section
 }
 
@@ -398,8 +400,7 @@ TEST(Merge, IncompatibleRecordingsAreRefusedWithTheirReason)
              r.startTriggerBufferId = "trig0001";
          }},
         {"Different sample rate.", [](RecordingDesc& r) { r.millisamplesPerSecond = 10000000; }},
-        {"Different stream count in files.",
-         [](RecordingDesc& r) { r.streams.push_back(kvdtest::DigitalStream()); }},
+        {"Different stream count in files.", [](RecordingDesc& r) { r.streams.push_back(kvdtest::DigitalStream()); }},
         {"Different stream types in files.", [](RecordingDesc& r) { r.streams[1].bufferId = "trig0002"; }},
         {"Different channel count in one stream.",
          [](RecordingDesc& r) { r.streams[0].channels.push_back(r.streams[0].channels[0]); }},
@@ -429,8 +430,8 @@ TEST(Merge, AnOutputThatNamesASourceIsRefusedBeforeWriting)
     const std::vector<uint8_t> before = FileBytes(m.paths[1]);
     ASSERT_EQ(symlink(m.paths[1].c_str(), m.dir.Path("link.kvd").c_str()), 0);
     ASSERT_EQ(link(m.paths[1].c_str(), m.dir.Path("hard.kvd").c_str()), 0);
-    for (const std::string& out : {m.paths[1], m.dir.Path("./in1.kvd"), m.dir.Path("link.kvd"),
-                                   m.dir.Path("hard.kvd")}) {
+    for (const std::string& out :
+         {m.paths[1], m.dir.Path("./in1.kvd"), m.dir.Path("link.kvd"), m.dir.Path("hard.kvd")}) {
         SCOPED_TRACE(out);
         m.out = out;
         EXPECT_EQ(m.Run(), 1);

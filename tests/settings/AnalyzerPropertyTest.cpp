@@ -189,8 +189,8 @@ TEST(ParameterWalkerTest, DecodesEachKindOfParameter)
         kvdtest::ParamsRecord record{0, {{0}, {c.raw}}};
         const std::vector<uint8_t> bytes = record.Encode(d);
         CMGenericParameterEventDataIterator walker(2, info->GetChannelSize(), bytes.data() + 8,
-                                                   &info->GetAnalyzerProperty(), &info->GetParams(), kZero,
-                                                   kUnitsPerAD, c.headerVersion);
+                                                   &info->GetAnalyzerProperty(), &info->GetParams(), kZero, kUnitsPerAD,
+                                                   c.headerVersion);
         std::vector<float> values;
         ASSERT_TRUE(walker.GetRealWorldData(1, values));
         ASSERT_EQ(values.size(), 1u);
@@ -251,8 +251,8 @@ TEST(ParameterWalkerTest, SetDataWritesWhatGetRealWorldDataReads)
     writer.SetData(data);
     std::vector<float> values;
     ASSERT_TRUE(writer.GetRealWorldData(1, values));
-    EXPECT_EQ(values, (std::vector<float>{static_cast<float>(50.0L * static_cast<float>(kUnitsPerAD)), 4.0f, 9.0f,
-                                          0.25f}));
+    EXPECT_EQ(values,
+              (std::vector<float>{static_cast<float>(50.0L * static_cast<float>(kUnitsPerAD)), 4.0f, 9.0f, 0.25f}));
 }
 
 // ---- Spike and burst analyzers -------------------------------------------------------------------------
@@ -339,8 +339,8 @@ TEST(UnitAnalyzerTest, StreamsGiveTheirAnalyzerBlocks)
     kvdtest::RecordingDesc rec;
     kvdtest::UnitAnalyzerDesc d;
     d.params = {{0.0f, 10.0f, 1, 1.0, -3, 3, "ISI"}};
-    rec.streams = {kvdtest::SpikeParameterStream(2), kvdtest::BurstParameterStream(2),
-                   kvdtest::ParamsStream(2), kvdtest::SpikeParameterStream(2, 2, "sppa0002", 9)};
+    rec.streams = {kvdtest::SpikeParameterStream(2), kvdtest::BurstParameterStream(2), kvdtest::ParamsStream(2),
+                   kvdtest::SpikeParameterStream(2, 2, "sppa0002", 9)};
     rec.streams[0].formatPrivate = kvdtest::SpikeAnalyzerBlock(d);
     rec.streams[1].formatPrivate = kvdtest::BurstAnalyzerBlock(d);
     rec.streams[2].formatPrivate = kvdtest::RecordedParameters({0, 1}).Encode(5);

@@ -116,12 +116,12 @@ TEST(SpikeProperty, OldVersionsConvertTheDetectorList)
 {
     kvdtest::OldSpikeListDesc list;
     list.records.resize(2);
-    list.records[0].words[7] = 5;       // channel
-    list.records[0].words[4] = -2500;   // level, 0.1 uV
+    list.records[0].words[7] = 5;      // channel
+    list.records[0].words[4] = -2500;  // level, 0.1 uV
     list.records[0].inputBufferId = "anlg0003";
     list.records[1].words[7] = 9;
     list.records[1].words[4] = 1200;
-    list.records[1].words[6] = -1;      // slope
+    list.records[1].words[6] = -1;  // slope
     list.p = 2500000000u;
     list.q = 1500000000u;
     list.r = 3000000000u;

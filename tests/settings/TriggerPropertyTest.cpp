@@ -205,8 +205,8 @@ TEST(TriggerProperty, OldSpikeListsThatBreakTheirLimitsFail)
         // The bytes end before P, Q and R.
         CMSettingsReader in(bytes.data(), bytes.size() - 4);
         std::vector<std::unique_ptr<CMMEATriggerProperty>> records;
-        EXPECT_FALSE(CMMEATriggerProperty::ReadSpikeFormatInfo(in, CMMEATriggerProperty::kNoBound, 4, records, P, Q,
-                                                               R, kWriter3));
+        EXPECT_FALSE(CMMEATriggerProperty::ReadSpikeFormatInfo(in, CMMEATriggerProperty::kNoBound, 4, records, P, Q, R,
+                                                               kWriter3));
     }
     {
         // More than 128 records.
@@ -215,8 +215,8 @@ TEST(TriggerProperty, OldSpikeListsThatBreakTheirLimitsFail)
         const std::vector<uint8_t> b = many.Encode(4, true);
         CMSettingsReader in(b.data(), b.size());
         std::vector<std::unique_ptr<CMMEATriggerProperty>> records;
-        EXPECT_FALSE(CMMEATriggerProperty::ReadSpikeFormatInfo(in, CMMEATriggerProperty::kNoBound, 4, records, P, Q,
-                                                               R, kWriter3));
+        EXPECT_FALSE(CMMEATriggerProperty::ReadSpikeFormatInfo(in, CMMEATriggerProperty::kNoBound, 4, records, P, Q, R,
+                                                               kWriter3));
         EXPECT_TRUE(records.empty());
     }
 }

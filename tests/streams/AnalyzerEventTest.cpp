@@ -59,10 +59,9 @@ TEST_F(AnalyzerEventTest, AveragedSweepsOfEveryHeaderVersion)
         const std::vector<AverageRecord> first = {Average(10, 2, 17, 5, long_), Average(20, 3, 9, 1, {-1, 2})};
         kvdtest::StreamDesc stream = kvdtest::AverageStream(4);
         stream.headerVersion = h;
-        std::unique_ptr<CKVXAEvent> cursor(Open(stream,
-                                                {kvdtest::EncodeRecords(first, h),
-                                                 kvdtest::EncodeRecords(std::vector<AverageRecord>{
-                                                     Average(1500, 1, 4, 2, {})}, h)}));
+        std::unique_ptr<CKVXAEvent> cursor(
+            Open(stream, {kvdtest::EncodeRecords(first, h),
+                          kvdtest::EncodeRecords(std::vector<AverageRecord>{Average(1500, 1, 4, 2, {})}, h)}));
         ASSERT_TRUE(cursor);
         auto& avg = static_cast<CKVXAEvtAverage&>(*cursor);
         EXPECT_EQ(avg.GetRawTimeStamp(), kStart + 10000000);
@@ -95,8 +94,8 @@ TEST_F(AnalyzerEventTest, AveragedSweepsOfEveryHeaderVersion)
 
 TEST_F(AnalyzerEventTest, ASampleCountBeyondTheChunkEndsThatChunk)
 {
-    std::vector<uint8_t> damaged = kvdtest::EncodeRecords(
-        std::vector<AverageRecord>{Average(10, 1, 1, 1, {1, 2}), Average(20, 1, 1, 1, {3})}, 5);
+    std::vector<uint8_t> damaged =
+        kvdtest::EncodeRecords(std::vector<AverageRecord>{Average(10, 1, 1, 1, {1, 2}), Average(20, 1, 1, 1, {3})}, 5);
     kvd::StoreU32(damaged.data() + 22 + 14, 0x7FFFFFFF);  // the second record's count
     std::vector<uint8_t> huge = kvdtest::EncodeRecords(std::vector<AverageRecord>{Average(1010, 1, 1, 1, {4})}, 5);
     kvd::StoreU32(huge.data() + 14, 0xFFFFFFFF);

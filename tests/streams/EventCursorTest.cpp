@@ -92,8 +92,8 @@ protected:
 
 TEST_F(EventCursorTest, WalksEveryRecordAcrossChunksAndSkipsEmptyOnes)
 {
-    m_rec.chunks = {Triggers(0, 100, {10, 20, 30}), Electrode(0, 100), Triggers(100, 200, {}),
-                    Electrode(100, 200), Triggers(200, 300, {210, 220}), Electrode(200, 300)};
+    m_rec.chunks = {Triggers(0, 100, {10, 20, 30}), Electrode(0, 100),  Triggers(100, 200, {}), Electrode(100, 200),
+                    Triggers(200, 300, {210, 220}), Electrode(200, 300)};
     CKVXAStream& trig = Open();
     std::unique_ptr<CKVXAEvent> cursor(trig.GetFirstEvent());
     ASSERT_TRUE(cursor);
@@ -134,8 +134,12 @@ TEST_F(EventCursorTest, EventNextToFindsTheFirstRecordAtOrAfterATime)
         uint64_t ms;
         std::vector<uint64_t> walk;
     } cases[] = {
-        {0, {10, 20, 30, 210, 220}}, {20, {20, 30, 210, 220}}, {21, {30, 210, 220}},
-        {31, {210, 220}},            {150, {210, 220}},        {215, {220}},
+        {0, {10, 20, 30, 210, 220}},
+        {20, {20, 30, 210, 220}},
+        {21, {30, 210, 220}},
+        {31, {210, 220}},
+        {150, {210, 220}},
+        {215, {220}},
         {220, {220}},
     };
     for (const auto& c : cases) {

@@ -47,7 +47,8 @@ std::vector<uint8_t> ReadWhole(const std::string& path)
     std::vector<uint8_t> bytes;
     if (FILE* in = std::fopen(path.c_str(), "rb")) {
         uint8_t buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+            bytes.insert(bytes.end(), buffer, buffer + n);
         std::fclose(in);
     }
     return bytes;
@@ -86,7 +87,10 @@ std::vector<uint64_t> WalkStream(CKVXAStream& s)
 
 class ChunkTest : public ::testing::Test {
 protected:
-    std::string Write(const RecordingDesc& rec) { return rec.WriteTo(m_dir.Path("r" + std::to_string(m_n++) + ".kvd")); }
+    std::string Write(const RecordingDesc& rec)
+    {
+        return rec.WriteTo(m_dir.Path("r" + std::to_string(m_n++) + ".kvd"));
+    }
     kvdtest::TempDir m_dir;
     int m_n = 0;
 };
@@ -111,9 +115,10 @@ TEST_F(ChunkTest, WalksAllChunksAndEachStreamsOwn)
     ASSERT_EQ(first->ReadData(data.data()), 40);
     EXPECT_EQ(data, rec.chunks[0].data);
 
-    EXPECT_EQ(WalkStream(*f.GetStream(0)), (std::vector<uint64_t>{rec.ChunkPosition(0) + 32, rec.ChunkPosition(2) + 32,
-                                                                   rec.ChunkPosition(4) + 32}));
-    EXPECT_EQ(WalkStream(*f.GetStream(1)), (std::vector<uint64_t>{rec.ChunkPosition(1) + 32, rec.ChunkPosition(3) + 32}));
+    EXPECT_EQ(WalkStream(*f.GetStream(0)),
+              (std::vector<uint64_t>{rec.ChunkPosition(0) + 32, rec.ChunkPosition(2) + 32, rec.ChunkPosition(4) + 32}));
+    EXPECT_EQ(WalkStream(*f.GetStream(1)),
+              (std::vector<uint64_t>{rec.ChunkPosition(1) + 32, rec.ChunkPosition(3) + 32}));
 }
 
 TEST_F(ChunkTest, StreamsMatchChunkIdsWithoutRegardToCase)
@@ -314,13 +319,13 @@ TEST(ChunkHeadTest, DecodesIdSizeAndTimesAndChecksTheSize)
         bool decoded, usable;
     };
     const Case cases[] = {
-        {15, 16, false, false},                                  // not even id and size
-        {16, 16, true, false},                                   // id and size, no times
+        {15, 16, false, false},  // not even id and size
+        {16, 16, true, false},   // id and size, no times
         {31, 16, true, false},
-        {32, 16, true, true},                                    // no data
-        {32, 15, true, false},                                   // cannot hold the times
+        {32, 16, true, true},   // no data
+        {32, 15, true, false},  // cannot hold the times
         {32, 16 + CKVXAChunk::kMaxDataSize, true, true},
-        {32, 17 + CKVXAChunk::kMaxDataSize, true, false},        // more data than a chunk may hold
+        {32, 17 + CKVXAChunk::kMaxDataSize, true, false},  // more data than a chunk may hold
     };
     for (const Case& c : cases) {
         uint8_t bytes[32];

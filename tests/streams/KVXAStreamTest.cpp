@@ -250,12 +250,12 @@ TEST_F(StreamTest, WritesItsHeaderInTheCurrentForm)
     EXPECT_EQ(std::memcmp(bytes.data(), "STRMHDR ", 8), 0);
     EXPECT_EQ(kvd::LoadU64(bytes.data() + 8), hdrSize);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 16 + 792), "trig000c");
-    EXPECT_EQ(kvd::LoadU16(bytes.data() + 16 + 804 + 1104), 5);   // the reference entry
+    EXPECT_EQ(kvd::LoadU16(bytes.data() + 16 + 804 + 1104), 5);  // the reference entry
     EXPECT_EQ(kvd::LoadI32(bytes.data() + 16 + 804 + 1108), 6);
     const uint8_t* fmt = bytes.data() + 16 + hdrSize;
     EXPECT_EQ(std::memcmp(fmt, "STRMFMT ", 8), 0);
     EXPECT_EQ(kvd::LoadU64(fmt + 8), 34u);
-    EXPECT_EQ(kvd::LoadU16(fmt + 16), 1);                          // format version 1
+    EXPECT_EQ(kvd::LoadU16(fmt + 16), 1);  // format version 1
     EXPECT_EQ(fmt[16 + 32], 0xAA);
 }
 

@@ -37,18 +37,18 @@ TEST(FileTimeToSystemTime, ConvertsCalendarDates)
     };
     const Case cases[] = {
         {0, 0, 1970, 1, 4, 1, 0, 0, 0},
-        {1152971130, 250, 2006, 7, 6, 15, 13, 45, 30},      // a Saturday
-        {951868799, 999, 2000, 2, 2, 29, 23, 59, 59},       // a leap day
-        {2147483648, 0, 2038, 1, 2, 19, 3, 14, 8},          // the first second past a 32-bit count
-        {2208988800, 0, 2040, 1, 0, 1, 0, 0, 0},            // a Sunday
-        {4107585600, 0, 2100, 3, 1, 1, 12, 0, 0},           // 2100 is not a leap year
-        {13574649599, 999, 2400, 2, 2, 29, 23, 59, 59},     // 2400 is one
+        {1152971130, 250, 2006, 7, 6, 15, 13, 45, 30},   // a Saturday
+        {951868799, 999, 2000, 2, 2, 29, 23, 59, 59},    // a leap day
+        {2147483648, 0, 2038, 1, 2, 19, 3, 14, 8},       // the first second past a 32-bit count
+        {2208988800, 0, 2040, 1, 0, 1, 0, 0, 0},         // a Sunday
+        {4107585600, 0, 2100, 3, 1, 1, 12, 0, 0},        // 2100 is not a leap year
+        {13574649599, 999, 2400, 2, 2, 29, 23, 59, 59},  // 2400 is one
         {253402300799, 999, 9999, 12, 5, 31, 23, 59, 59},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.year);
-        ExpectCalendar(Convert(116444736000000000ULL + c.seconds * 10000000ULL + c.millis * 10000ULL), c.year,
-                       c.month, c.dayOfWeek, c.day, c.hour, c.minute, c.second, static_cast<int>(c.millis));
+        ExpectCalendar(Convert(116444736000000000ULL + c.seconds * 10000000ULL + c.millis * 10000ULL), c.year, c.month,
+                       c.dayOfWeek, c.day, c.hour, c.minute, c.second, static_cast<int>(c.millis));
     }
 }
 
@@ -135,7 +135,7 @@ TEST(KVXATimeStamp, CopiesKeepValueAndStart)
     CKVXATimeStamp b;
     EXPECT_EQ(b.GetYear(), 1970);  // caches 1970-01-02
     b = a;
-    EXPECT_EQ(b.GetDay(), 2);      // recomputed on assignment: 1970-01-02 from the value itself
+    EXPECT_EQ(b.GetDay(), 2);  // recomputed on assignment: 1970-01-02 from the value itself
     EXPECT_EQ(b.GetStart(), 5u);
     b = b;
     EXPECT_EQ(b.GetTimeStamp(), a.GetTimeStamp());

@@ -135,8 +135,8 @@ TEST_F(RawDataTest, ReadsInterleavedValuesByTime)
     CKVXAStream* s = f.GetStream(0);
     std::vector<int16_t> buf(4000, 0);
     // [from, to) in samples; chunk edges, chunk interiors and the whole stream.
-    const std::pair<uint64_t, uint64_t> spans[] = {{0, 1000}, {0, 100}, {50, 150}, {100, 300}, {250, 260},
-                                                   {999, 1000}, {0, 1}, {345, 812}};
+    const std::pair<uint64_t, uint64_t> spans[] = {{0, 1000},  {0, 100},    {50, 150}, {100, 300},
+                                                   {250, 260}, {999, 1000}, {0, 1},    {345, 812}};
     for (const auto& [a, b] : spans) {
         CKVXATimeStamp from = At(a * kNsPerSample), to = At(b * kNsPerSample);
         const int32_t n = s->GetRawData(buf.data(), 4000, &from, &to);

@@ -88,7 +88,8 @@ TEST(SampleCacheTest, TheBudgetIsNeverExceeded)
         const char* name;
         uint64_t limit;
         std::size_t mostChunks;
-    } cases[] = {{"off", 0, 0}, {"smaller than a chunk", one - 1, 0}, {"one chunk", one, 1}, {"three chunks", 3 * one + 5, 3}};
+    } cases[] = {
+        {"off", 0, 0}, {"smaller than a chunk", one - 1, 0}, {"one chunk", one, 1}, {"three chunks", 3 * one + 5, 3}};
     for (const auto& c : cases) {
         CCacheBudget budget(c.limit);
         {
@@ -235,9 +236,15 @@ TEST(CacheBudgetTest, BudgetTextsAndMemoryLimitTexts)
         const char* text;
         bool valid;
         uint64_t bytes;
-    } budgets[] = {{nullptr, false, 0}, {"", false, 0},  {"0", true, 0}, {"512", true, 512ULL << 20},
-                   {"-1", false, 0},    {"12abc", false, 0}, {" 5", false, 0},
-                   {"99999999999999999999", false, 0}, {"18446744073709551615", true, UINT64_MAX}};
+    } budgets[] = {{nullptr, false, 0},
+                   {"", false, 0},
+                   {"0", true, 0},
+                   {"512", true, 512ULL << 20},
+                   {"-1", false, 0},
+                   {"12abc", false, 0},
+                   {" 5", false, 0},
+                   {"99999999999999999999", false, 0},
+                   {"18446744073709551615", true, UINT64_MAX}};
     for (const auto& b : budgets) {
         uint64_t bytes = 7;
         EXPECT_EQ(kvd::ParseBudgetMegabytes(b.text, bytes), b.valid) << (b.text ? b.text : "(unset)");
@@ -248,8 +255,9 @@ TEST(CacheBudgetTest, BudgetTextsAndMemoryLimitTexts)
     const struct {
         const char* text;
         uint64_t limit;
-    } limits[] = {{"max\n", 0}, {"", 0}, {"1073741824\n", 1073741824ULL}, {"9223372036854771712", 9223372036854771712ULL},
-                  {"12x", 0}, {"-5", 0}};
+    } limits[] = {
+        {"max\n", 0}, {"", 0},  {"1073741824\n", 1073741824ULL}, {"9223372036854771712", 9223372036854771712ULL},
+        {"12x", 0},   {"-5", 0}};
     for (const auto& l : limits) EXPECT_EQ(kvd::ParseMemoryLimit(l.text), l.limit) << l.text;
 }
 
@@ -269,8 +277,13 @@ TEST(CacheBudgetTest, TheLowestControlGroupLimitOnTheWayToTheRootApplies)
     const struct {
         const char* cgroup;
         uint64_t limit;
-    } cases[] = {{"0::/a/b\n", 4000000}, {"0::/c\n", 0}, {"0::/\n", 0}, {"5:cpu,memory:/x\n2:pids:/\n", 3000000},
-                 {"3:memory:/\n", 9223372036854771712ULL}, {"garbage", 0}, {"", 0},
+    } cases[] = {{"0::/a/b\n", 4000000},
+                 {"0::/c\n", 0},
+                 {"0::/\n", 0},
+                 {"5:cpu,memory:/x\n2:pids:/\n", 3000000},
+                 {"3:memory:/\n", 9223372036854771712ULL},
+                 {"garbage", 0},
+                 {"", 0},
                  {"5:memory:/x\n0::/a\n", 3000000}};
     for (const auto& c : cases) EXPECT_EQ(kvd::CgroupMemoryLimit(c.cgroup, root.string()), c.limit) << c.cgroup;
     fs::remove_all(root);

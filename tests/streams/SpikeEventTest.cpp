@@ -54,8 +54,8 @@ TEST_P(SpikeEventTest, DecodesTheRecordLayoutOfItsHeaderVersion)
 {
     const uint16_t h = GetParam();
     const std::vector<int16_t> cut = {-5, 0, 32767, -32768, 12};
-    CKVXAStream& stream = Open(h, {{Spike(100, 3, 10, 2, 17, cut), Spike(250, 1, 70000, 5, 9, {7, 8})},
-                                   {Spike(1000100, 0, 4, 1, 33, {})}});
+    CKVXAStream& stream = Open(
+        h, {{Spike(100, 3, 10, 2, 17, cut), Spike(250, 1, 70000, 5, 9, {7, 8})}, {Spike(1000100, 0, 4, 1, 33, {})}});
     std::unique_ptr<CKVXAEvent> cursor(stream.GetFirstEvent());
     ASSERT_TRUE(cursor);
     auto& spike = static_cast<CKVXAEvtSpike&>(*cursor);

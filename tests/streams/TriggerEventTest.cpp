@@ -40,8 +40,8 @@ TEST_P(TriggerEventTest, DecodesTheFieldsItsHeaderVersionStores)
 {
     const uint16_t h = GetParam();
     const int32_t length = h <= 4 ? 10 : h == 5 ? 14 : 22;
-    CKVXAStream& stream = Open(h, {{{kStart + 5, 0xFFFF, 3, 11, 2}, {kStart + 9, 17, -4, 12, 1}},
-                                   {{kStart + 1000000001, 42, 7, 13, 3}}});
+    CKVXAStream& stream =
+        Open(h, {{{kStart + 5, 0xFFFF, 3, 11, 2}, {kStart + 9, 17, -4, 12, 1}}, {{kStart + 1000000001, 42, 7, 13, 3}}});
     std::unique_ptr<CKVXAEvent> cursor(stream.GetFirstEvent());
     ASSERT_TRUE(cursor);
     auto& trig = static_cast<CKVXAEvtTrigger&>(*cursor);

@@ -102,9 +102,15 @@ std::vector<uint8_t> UnitAnalyzerDesc::Encode(bool burst) const
     return w.Bytes();
 }
 
-std::vector<uint8_t> SpikeAnalyzerBlock(const UnitAnalyzerDesc& settings) { return Tagged("PARAMSPP", settings.Encode(false)); }
+std::vector<uint8_t> SpikeAnalyzerBlock(const UnitAnalyzerDesc& settings)
+{
+    return Tagged("PARAMSPP", settings.Encode(false));
+}
 
-std::vector<uint8_t> BurstAnalyzerBlock(const UnitAnalyzerDesc& settings) { return Tagged("PARAMBSP", settings.Encode(true)); }
+std::vector<uint8_t> BurstAnalyzerBlock(const UnitAnalyzerDesc& settings)
+{
+    return Tagged("PARAMBSP", settings.Encode(true));
+}
 
 RecordingDesc EveryEventKind()
 {
@@ -121,8 +127,8 @@ RecordingDesc EveryEventKind()
     spp.formatPrivate = SpikeAnalyzerBlock(unit);
     StreamDesc bsp = BurstParameterStream(2, 2, "bspa0001", 8);
     bsp.formatPrivate = BurstAnalyzerBlock(unit);
-    rec.streams = {ElectrodeStream(2), TriggerStream("trig0001", 2),
-                   SpikeStream(2, 8, "spks0001", 3), average, params, spp, bsp};
+    rec.streams = {
+        ElectrodeStream(2), TriggerStream("trig0001", 2), SpikeStream(2, 8, "spks0001", 3), average, params, spp, bsp};
     rec.streams[0].channels[1].hwId = 7;
 
     AddSampleChunks(rec, {0}, {{kStart, 3}}, 3);
@@ -137,10 +143,10 @@ RecordingDesc EveryEventKind()
     chunk("spks0001", EncodeSpikes({spike}, 8));
     chunk("mean0001", EncodeRecords(std::vector<AverageRecord>{{kStart + 400, 1, 7, 3, {5, 6, 7}, {}}}, 5));
     chunk("para0001", ParamsRecord{kStart + 500, {{32768 + 4, 11}, {32768 - 4, 12}}}.Encode(analyzer));
-    chunk("sppa0001", EncodeRecords(
-                          std::vector<SpikeParameterRecord>{{kStart + 600, 1, 7, 2, 25, 4.5f, kStart + 650}}, 2));
-    chunk("bspa0001", EncodeRecords(
-                          std::vector<BurstParameterRecord>{{kStart + 700, 0, 0, 1, kStart + 10, 1, 6, 2.5f}}, 2));
+    chunk("sppa0001",
+          EncodeRecords(std::vector<SpikeParameterRecord>{{kStart + 600, 1, 7, 2, 25, 4.5f, kStart + 650}}, 2));
+    chunk("bspa0001",
+          EncodeRecords(std::vector<BurstParameterRecord>{{kStart + 700, 0, 0, 1, kStart + 10, 1, 6, 2.5f}}, 2));
     return rec;
 }
 

@@ -33,18 +33,18 @@ struct AnalyzerParamDesc {
 // items).
 struct AnalyzerSettingsDesc {
     std::vector<uint32_t> widths{4, 4, 8, 8, 4, 8, 4, 4, 2, 4, 4, 4, 4, 4, 0};
-    std::vector<int32_t> positions;       // -1: not in the record
+    std::vector<int32_t> positions;  // -1: not in the record
     std::vector<AnalyzerParamDesc> params;
     int32_t firstWord = 0;
     int32_t mode = 1;
-    std::vector<int32_t> recorded;        // version 1 on; one flag per description
+    std::vector<int32_t> recorded;  // version 1 on; one flag per description
     int32_t timeWindowCount = 1;
     std::string inputBufferName = "elec0001";
-    bool endAfterNameLength = false;      // the block ends right after the name's u16 length
-    int32_t secondWord = 0;               // version 2 on
-    std::string secondName = "second";    // version 4 on
-    TimeWindowDesc timeWindow;            // version 1 on (its own items from version 2)
-    int32_t thirdWord = 0;                // version 5 on
+    bool endAfterNameLength = false;    // the block ends right after the name's u16 length
+    int32_t secondWord = 0;             // version 2 on
+    std::string secondName = "second";  // version 4 on
+    TimeWindowDesc timeWindow;          // version 1 on (its own items from version 2)
+    int32_t thirdWord = 0;              // version 5 on
     std::vector<uint8_t> Encode(uint16_t v) const;
 
     // Bytes of one channel's block of a record: the widths of the parameters the analyzer records, in

@@ -11,15 +11,33 @@ namespace kvdtest {
 
 class ByteWriter {
 public:
-    ByteWriter& U8(uint8_t v) { m_bytes.push_back(v); return *this; }
+    ByteWriter& U8(uint8_t v)
+    {
+        m_bytes.push_back(v);
+        return *this;
+    }
     ByteWriter& U16(uint16_t v) { return Le(v, 2); }
     ByteWriter& U32(uint32_t v) { return Le(v, 4); }
     ByteWriter& U64(uint64_t v) { return Le(v, 8); }
     ByteWriter& I16(int16_t v) { return Le(static_cast<uint16_t>(v), 2); }
     ByteWriter& I32(int32_t v) { return Le(static_cast<uint32_t>(v), 4); }
-    ByteWriter& F32(float v) { uint32_t b; std::memcpy(&b, &v, 4); return Le(b, 4); }
-    ByteWriter& F64(double v) { uint64_t b; std::memcpy(&b, &v, 8); return Le(b, 8); }
-    ByteWriter& Zeros(std::size_t n) { m_bytes.insert(m_bytes.end(), n, 0); return *this; }
+    ByteWriter& F32(float v)
+    {
+        uint32_t b;
+        std::memcpy(&b, &v, 4);
+        return Le(b, 4);
+    }
+    ByteWriter& F64(double v)
+    {
+        uint64_t b;
+        std::memcpy(&b, &v, 8);
+        return Le(b, 8);
+    }
+    ByteWriter& Zeros(std::size_t n)
+    {
+        m_bytes.insert(m_bytes.end(), n, 0);
+        return *this;
+    }
     ByteWriter& Raw(const void* p, std::size_t n)
     {
         const auto* b = static_cast<const uint8_t*>(p);

@@ -53,7 +53,10 @@ std::vector<uint8_t> BurstParameterRecord::Encode(uint16_t) const
     return w.Bytes();
 }
 
-std::vector<uint8_t> EncodeSpikes(const std::vector<SpikeRecord>& records, uint16_t h) { return EncodeRecords(records, h); }
+std::vector<uint8_t> EncodeSpikes(const std::vector<SpikeRecord>& records, uint16_t h)
+{
+    return EncodeRecords(records, h);
+}
 
 std::vector<uint8_t> EncodeTriggers(const std::vector<TriggerRecord>& records, uint16_t h)
 {

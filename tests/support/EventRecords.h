@@ -20,9 +20,9 @@ namespace kvdtest {
 struct SpikeRecord {
     uint64_t time = 0;
     uint16_t channel = 0;
-    uint32_t preEvent = 0;       // u16 below header version 8
-    uint16_t unitId = 0;         // header version 5 on
-    uint16_t hwId = 0;           // header version 6 on
+    uint32_t preEvent = 0;  // u16 below header version 8
+    uint16_t unitId = 0;    // header version 5 on
+    uint16_t hwId = 0;      // header version 6 on
     std::vector<int16_t> samples;
     std::optional<int32_t> count;  // stored sample count; default: samples.size()
 
@@ -46,7 +46,7 @@ struct TriggerRecord {
 struct AverageRecord {
     uint64_t time = 0;
     uint16_t channel = 0;
-    uint16_t hwId = 0;             // header version 5 on
+    uint16_t hwId = 0;  // header version 5 on
     uint16_t timeWindowCount = 0;
     std::vector<int16_t> samples;
     std::optional<uint32_t> count;  // stored sample count; default: samples.size()
@@ -72,9 +72,9 @@ struct BurstParameterRecord {
     uint64_t time = 0;
     uint16_t channel = 0, hwId = 0, unitId = 0;
     uint64_t burstTime = 0;
-    uint64_t marker = 0;        // parameter 0
-    int32_t spikeNumber = 0;    // parameter 2
-    float frequency = 0.0f;     // parameter 1
+    uint64_t marker = 0;      // parameter 0
+    int32_t spikeNumber = 0;  // parameter 2
+    float frequency = 0.0f;   // parameter 1
 
     std::vector<uint8_t> Encode(uint16_t h) const;
 };
@@ -97,7 +97,7 @@ std::vector<uint8_t> EncodeTriggers(const std::vector<TriggerRecord>& records, u
 struct TriggerSettingsDesc {
     // Words 1 to 14: dead time, -, -, -, level (0.1 uV), -, slope, channel, triggered stream id, ...
     std::array<int32_t, 14> words{{5, 0, 1, 3, -2500, -2500, -1, 12, 0, 2, 1, 0, 0, 0}};
-    uint32_t leadingWord = 0;      // the unused u32 that opens a record of block version 3 on
+    uint32_t leadingWord = 0;  // the unused u32 that opens a record of block version 3 on
     uint8_t digitalTrigger = 0;
     int32_t digitalValue = 1;
     int32_t digitalType = 1;
@@ -133,8 +133,8 @@ std::vector<uint8_t> OldSpikeSettingsBlock(const OldSpikeListDesc& list, uint16_
 
 // A stream of data type "spikes" with `n` channels (hardware IDs 0 ... n-1) and header version `h`.
 StreamDesc SpikeStream(int n, uint16_t h = 8, const std::string& bufferId = "spks0001", uint16_t id = 4);
-// Spike-parameter, burst-parameter and analyzer-parameter streams with `n` channels (hardware IDs 0 ... n-1), header version `h` and no
-// settings block (tests add one to formatPrivate).
+// Spike-parameter, burst-parameter and analyzer-parameter streams with `n` channels (hardware IDs 0 ... n-1), header
+// version `h` and no settings block (tests add one to formatPrivate).
 StreamDesc SpikeParameterStream(int n, uint16_t h = 2, const std::string& bufferId = "sppa0001", uint16_t id = 6);
 StreamDesc BurstParameterStream(int n, uint16_t h = 2, const std::string& bufferId = "bspa0001", uint16_t id = 7);
 StreamDesc ParamsStream(int n, uint16_t h = 5, const std::string& bufferId = "para0001", uint16_t id = 8);

@@ -12,7 +12,7 @@ namespace kvdtest {
 // One channel record of a layout chunk; the defaults are those of a new record.
 struct LayoutRecordDesc {
     int32_t hwId = -1;
-    int32_t subType = -1;           // 0 electrode, 1 analog, 2 digital
+    int32_t subType = -1;  // 0 electrode, 1 analog, 2 digital
     int32_t gain = -1;
     int32_t lowF = 0, highF = 50000000;
     std::string name, decoratedName;
@@ -35,11 +35,11 @@ std::size_t LayoutRecordLength(int32_t version);
 struct LayoutChunkDesc {
     int32_t version = 3;
     int32_t sourceType = 3;
-    std::optional<int32_t> total;       // default: records.size()
+    std::optional<int32_t> total;  // default: records.size()
     int32_t electrodes = 0, analog = 0, digital = 0;
     int32_t reserved = 0;
-    std::optional<int32_t> count;       // stored record count; default: records.size()
-    std::optional<uint64_t> bodySize;   // default: 32 + record bytes
+    std::optional<int32_t> count;      // stored record count; default: records.size()
+    std::optional<uint64_t> bodySize;  // default: 32 + record bytes
     std::string id = "LAYOUT";
     std::vector<LayoutRecordDesc> records;
 

@@ -48,14 +48,14 @@ struct HeaderGrowth {
 constexpr std::size_t kImageRecords = 912;  // four image records of 320 bytes
 constexpr std::size_t kImageRecordSize = 320;
 constexpr HeaderGrowth kHeaderGrowth[] = {
-    {0, 0},                                     // version, software version, comment, start pressed, rate
-    {1, 808},                                   // recording mode ... segment time
-    {3, 872},                                   // start time, driver version
-    {5, 888},                                   // start- and stop-trigger buffer ids
-    {6, kImageRecords},                         // the first image record
-    {8, kImageRecords + kImageRecordSize},      // three more image records, second channel block, range
-    {10, 2208},                                 // data source name, serial number, bus, vendor, product
-    {11, 2320},                                 // stimulator flag and its padding
+    {0, 0},                                 // version, software version, comment, start pressed, rate
+    {1, 808},                               // recording mode ... segment time
+    {3, 872},                               // start time, driver version
+    {5, 888},                               // start- and stop-trigger buffer ids
+    {6, kImageRecords},                     // the first image record
+    {8, kImageRecords + kImageRecordSize},  // three more image records, second channel block, range
+    {10, 2208},                             // data source name, serial number, bus, vendor, product
+    {11, 2320},                             // stimulator flag and its padding
 };
 constexpr uint16_t kNewestHeaderVersion = 11;
 
@@ -90,8 +90,8 @@ std::vector<uint8_t> ChannelDesc::Encode(uint16_t fileVersion) const
     PutText(img, 790, decoratedName.empty() ? name : decoratedName, 257);
     Put(img, 1048, static_cast<uint32_t>(gain), 4);
     Put(img, 1052, static_cast<uint32_t>(reserved), 4);
-    const int32_t tail[] = {posX, posY, posZ, extentX, extentY, diameter,
-                            displayX, displayY, displayExtentX, displayExtentY, lowF, highF};
+    const int32_t tail[] = {posX,     posY,     posZ,           extentX,        extentY, diameter,
+                            displayX, displayY, displayExtentX, displayExtentY, lowF,    highF};
     for (std::size_t i = 0; i < 12; ++i) Put(img, 1056 + 4 * i, static_cast<uint32_t>(tail[i]), 4);
     img.resize(ChannelRecordLength(fileVersion, version));
     ByteWriter w;
@@ -202,7 +202,7 @@ std::vector<uint8_t> RecordingDesc::EncodeHeaderRecord() const
     Put(img, 820, startTriggerStreamId, 2);
     Put(img, 824, static_cast<uint32_t>(sourceType), 4);
     const uint16_t counts[] = {electrodeChannels, electrodeOffset, analogChannels, analogOffset,
-                               digitalChannels, digitalOffset, totalChannels};
+                               digitalChannels,   digitalOffset,   totalChannels};
     for (std::size_t i = 0; i < 7; ++i) Put(img, 828 + 2 * i, counts[i], 2);
     Put(img, 848, stopTime, 8);
     Put(img, 856, chunkCount, 8);
@@ -263,7 +263,8 @@ std::vector<uint8_t> RecordingDesc::Encode() const
         if (indexPosition == 0 && version >= 3 && writeIndexPosition) {
             // The "IDX1POS " value is the last 8 bytes of the header section.
             const std::size_t at = EncodeHeaderSection().size() - 8;
-            for (int i = 0; i < 8; ++i) bytes[at + i] = static_cast<uint8_t>(static_cast<uint64_t>(bytes.size()) >> (8 * i));
+            for (int i = 0; i < 8; ++i)
+                bytes[at + i] = static_cast<uint8_t>(static_cast<uint64_t>(bytes.size()) >> (8 * i));
         }
         const std::vector<uint8_t> encoded = index->Encode();
         bytes.insert(bytes.end(), encoded.begin(), encoded.end());

@@ -36,15 +36,18 @@ struct ChannelDesc {
     int32_t hwId = 0;
     std::string name;
     std::string comment;
-    std::string decoratedName;              // empty: the name
-    std::optional<uint32_t> referenceCount; // stored count; default: references.size()
+    std::string decoratedName;               // empty: the name
+    std::optional<uint32_t> referenceCount;  // stored count; default: references.size()
     uint16_t groupId = 1;
     int32_t gain = 1100;
     int32_t reserved = 0;
     int32_t posX = 0, posY = 0, posZ = 0, extentX = 30, extentY = 30, diameter = 30;
     int32_t displayX = 0, displayY = 0, displayExtentX = 1, displayExtentY = 1;
     int32_t lowF = 1000, highF = 3000000;
-    struct Ref { uint16_t bufferId; int32_t channelId; };
+    struct Ref {
+        uint16_t bufferId;
+        int32_t channelId;
+    };
     std::vector<Ref> references;
 
     // The channel record and its reference entries as they stand in a file of `fileVersion`.
@@ -62,7 +65,7 @@ struct StreamDesc {
     std::string bufferId = "elec0001";     // stored from file-header version 5 on
     std::vector<ChannelDesc> channels;
 
-    uint16_t formatVersion = 1;            // 0 writes the 24-byte form
+    uint16_t formatVersion = 1;  // 0 writes the 24-byte form
     char unitSign = 'V';
     uint16_t adBits = 16;
     uint16_t adZero = 32768;
@@ -71,8 +74,8 @@ struct StreamDesc {
     uint16_t defaultSamplesPerSegment = 3200;
     uint16_t defaultSegmentCount = 10;
     double secondScale = 1.0;
-    std::vector<uint8_t> formatPrivate;    // settings bytes after the STRMFMT record
-    std::optional<uint64_t> formatSize;    // stored STRMFMT size; default: record + private bytes
+    std::vector<uint8_t> formatPrivate;  // settings bytes after the STRMFMT record
+    std::optional<uint64_t> formatSize;  // stored STRMFMT size; default: record + private bytes
 
     // "STRMHDR ", its channel records and "STRMFMT " as they stand in a file of `fileVersion`.
     std::vector<uint8_t> Encode(uint16_t fileVersion) const;
@@ -132,7 +135,7 @@ struct RecordingDesc {
     int32_t recordingMode = 0;
     float preTrigger = 0.0f;
     float postTrigger = 0.0f;
-    uint16_t startTriggerStreamId = 0;   // offset 820, versions 1 to 4
+    uint16_t startTriggerStreamId = 0;  // offset 820, versions 1 to 4
     int32_t sourceType = 1;
     uint16_t electrodeChannels = 60, electrodeOffset = 0;
     uint16_t analogChannels = 0, analogOffset = 60;
@@ -162,8 +165,8 @@ struct RecordingDesc {
     uint64_t listStrmSize = 0xFFFFFFFFFFFFFFFFULL;  // version 0 only
     bool writeIndexPosition = true;                 // "IDX1POS " for version 3 on
     uint64_t indexPosition = 0;
-    std::vector<ChunkDesc> chunks;                  // data chunks after the header section
-    std::vector<uint8_t> trailer;                   // bytes after the chunks (an index, say)
+    std::vector<ChunkDesc> chunks;  // data chunks after the header section
+    std::vector<uint8_t> trailer;   // bytes after the chunks (an index, say)
     // An index written after the trailer. Its position goes into "IDX1POS " unless indexPosition is set.
     std::optional<IndexDesc> index;
 

@@ -58,7 +58,7 @@ struct FilterSettingsDesc {
     std::vector<std::string> parameterNames = {"Cutoff Frequency"};
     std::vector<std::string> parameterUnits = {"Hz"};
     std::vector<float> parameterValues = {300.0f};
-    std::vector<uint32_t> obsoleteList1 = {1, 2}, obsoleteList2 = {3};  // block versions 0 and 1
+    std::vector<uint32_t> obsoleteList1 = {1, 2}, obsoleteList2 = {3};   // block versions 0 and 1
     std::vector<double> sgCoefficients = {-0.25, 0.5, 1.0, 0.5, -0.25};  // version 1 on
     uint32_t sgLeft = 2, sgRight = 2, sgOrder = 3;
     double centerFrequency = 60.0;  // version 3 on
@@ -90,7 +90,7 @@ struct SpikeSettingsDesc {
     uint32_t detectMethod = 1, sortMethod = 2, cutOutType = 3;
     float stdDevFactor = -4.5f;
     float preSeconds = 0.001f, postSeconds = 0.002f, deadSeconds = 0.0025f;  // versions 5 and 6
-    int32_t preUs = 1000, postUs = 2000, deadUs = 2500;                    // version 7 on
+    int32_t preUs = 1000, postUs = 2000, deadUs = 2500;                      // version 7 on
     std::string inputBufferId = "elec0001";                                  // 16-bit count
     std::vector<SpikeChannelDesc> channels;
     std::vector<uint8_t> Encode(uint16_t v) const;

@@ -99,9 +99,9 @@ TEST(EventJson, KvdinfoPrintsRecordsOfEveryStream)
     const std::string path = kvdtest::EveryEventKind().WriteTo(dir.Path("every.kvd"));
     const auto text = RunCommand(std::string(KVDINFO_PATH) + " --reader --frames 1 " + path);
     ASSERT_EQ(text.second, 0);
-    for (const char* line : {"2 channels:", "value 7  manual 1  trial 2  stimulus 3", "channel   1  hardware ID 7  3 windows",
-                             "Min ", "Number 12", "ISI 2.5e-05 ms", "burst at", "analyzer: input elec0001",
-                             "spike analyzer: input spks0001", "burst analyzer"})
+    for (const char* line : {"2 channels:", "value 7  manual 1  trial 2  stimulus 3",
+                             "channel   1  hardware ID 7  3 windows", "Min ", "Number 12", "ISI 2.5e-05 ms", "burst at",
+                             "analyzer: input elec0001", "spike analyzer: input spks0001", "burst analyzer"})
         EXPECT_NE(text.first.find(line), std::string::npos) << line;
     // Frames only when asked for.
     EXPECT_EQ(RunCommand(std::string(KVDINFO_PATH) + " --reader " + path).first.find("2 channels:"), std::string::npos);
@@ -137,7 +137,8 @@ TEST(EventJson, TheSampleAveragesSweepsAndAnalyzesSpikes)
         EXPECT_EQ(avg.GetCount(), static_cast<int32_t>(kvdsample::kAverageWindow));
         for (const uint64_t j : {0, 17, 249}) {
             int64_t sum = 0;
-            for (int i = 0; i <= k; ++i) sum += kvdsample::ElectrodeSample(avg.GetChannel(), i * kvdsample::kSampleRate + j);
+            for (int i = 0; i <= k; ++i)
+                sum += kvdsample::ElectrodeSample(avg.GetChannel(), i * kvdsample::kSampleRate + j);
             EXPECT_EQ(avg.GetADData(static_cast<int32_t>(j)), sum / (k + 1));
         }
         if (!cursor->Next()) cursor.reset();

@@ -88,8 +88,8 @@ kvdtest::RecordingDesc Recording(uint64_t offset, uint64_t samples)
 
 TEST(Kvdmerge, WrongUsageExitsWithTwoAndHelpDescribesTheTool)
 {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"out.kvd"}, {"--bogus", "out.kvd", "in.kvd"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"out.kvd"}, {"--bogus", "out.kvd", "in.kvd"}}) {
         const ToolRun r = Kvdmerge(args);
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find("Try 'kvdmerge --help'"), std::string::npos);
