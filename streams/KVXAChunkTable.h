@@ -66,6 +66,9 @@ public:
     // drops it; false (nothing copied) when none is kept.
     bool TakeKept(uint64_t dataPosition, uint64_t size, void* dst);
     static constexpr uint64_t kMaxKeptBytes = 64ULL << 20;
+    // Bytes counted for each kept chunk beyond its data (its entry and allocation), so that a file of
+    // countless tiny event chunks cannot make the entries outgrow the bound.
+    static constexpr uint64_t kKeptEntryBytes = 96;
 
 private:
     struct Stream {
@@ -101,7 +104,7 @@ private:
     Window m_Window;
     bool m_bKeep = false;
     std::unordered_map<uint64_t, std::vector<uint8_t>> m_Kept;  // by data position
-    uint64_t m_qwKeptBytes = 0;                                 // bytes kept
+    uint64_t m_qwKeptBytes = 0;                                 // bytes kept, with kKeptEntryBytes each
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
 };
