@@ -518,13 +518,9 @@ void CKVD::CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSou
     CDigitalBitEvents counted;
     ChannelWords words(*pStream, lIndex);
     counted.Build(words, DigitalSegments(*pFile, *pStream, basetime), pStream->GetMilliSamplesPerSecond());
-    if (!pDS[0]->bitEvents) pDS[0]->bitEvents = std::make_shared<CDigitalBitEvents>();
-    std::shared_ptr<CDigitalBitEvents> events = pDS[0]->bitEvents;
-    *events = std::move(counted);
-    for (int b = 0; b < CDigitalBitEvents::kBits; ++b) {
-        pDS[b]->bitEvents = events;
-        pDS[b]->dwItemCount = events->Count(b);
-    }
+    CDigitalBitEvents& events = *pDS[0]->bitEvents;  // shared by the 16 bits since the entity list was built
+    events = std::move(counted);
+    for (int b = 0; b < CDigitalBitEvents::kBits; ++b) pDS[b]->dwItemCount = events.Count(b);
 }
 
 bool CKVD::BitEvent(File& file, const DataSource& ds, uint32_t index, CDigitalBitEvents::Event& event) const

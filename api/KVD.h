@@ -136,7 +136,8 @@ public:
     bool GetIndexByTime(File& file, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex);
     bool GetTimeByIndex(File& file, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime);
 
-    // Item collection while the entity list is built.
+    // Item collection: the spikes while the entity list is built, a digital channel's bit events when one of
+    // its bits is first asked for (CountedEntity).
     void GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime);
     void CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex, double basetime);
 

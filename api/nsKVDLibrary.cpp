@@ -68,28 +68,34 @@ bool EntityOfType(const CKVD::File& file, uint32_t dwEntityID, uint32_t type)
 // another thread meanwhile is either wholly there for the call or not at all.
 FileCall Hold(uint32_t hFile) { return HandleInRange(hFile) ? m_KVD.Call(hFile) : FileCall(); }
 
-// The checks of the information functions, which test the structure between the handle's range and the
-// open file: handle 0 or above 256: ns_BADFILE; size not that of the structure, or a null structure:
-// ns_LIBERROR; no file under the handle: ns_BADFILE; no entity of the type: ns_BADENTITY. ns_OK when all
-// pass, with `call` holding the file.
-template <typename Info>
-ns_RESULT CheckInfoCall(FileCall& call, uint32_t hFile, const Info* info, uint32_t size, uint32_t dwEntityID,
-                        uint32_t type)
+// An information function: `body(file)` runs with the file held, once the checks pass. The checks test the
+// structure between the handle's range and the open file: handle 0 or above 256: ns_BADFILE; size not that
+// of the structure, or a null structure: ns_LIBERROR; no file under the handle: ns_BADFILE; no entity of
+// the type: ns_BADENTITY.
+template <typename Info, typename Body>
+ns_RESULT InfoCall(uint32_t hFile, const Info* info, uint32_t size, uint32_t dwEntityID, uint32_t type, Body body)
 {
-    if (!HandleInRange(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
-    if (size != sizeof(Info) || !info) return WrongStructure(info, size);
-    call = m_KVD.Call(hFile);
-    if (!call) return Fail(ns_BADFILE, HandleText(hFile));
-    return EntityOfType(*call, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
+    return kvd::GuardedCall([&] {
+        if (!HandleInRange(hFile)) return Fail(ns_BADFILE, HandleText(hFile));
+        if (size != sizeof(Info) || !info) return WrongStructure(info, size);
+        const FileCall call = m_KVD.Call(hFile);
+        if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+        if (!EntityOfType(*call, dwEntityID, type)) return Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
+        return body(*call);
+    });
 }
 
-// The checks of the data functions: H, then no entity of the type: ns_BADENTITY. ns_OK when all pass, with
-// `call` holding the file.
-ns_RESULT CheckDataCall(FileCall& call, uint32_t hFile, uint32_t dwEntityID, uint32_t type)
+// A data function: `body(file)` runs with the file held, once the checks pass: H, then no entity of the
+// type: ns_BADENTITY.
+template <typename Body>
+ns_RESULT DataCall(uint32_t hFile, uint32_t dwEntityID, uint32_t type, Body body)
 {
-    call = Hold(hFile);
-    if (!call) return Fail(ns_BADFILE, HandleText(hFile));
-    return EntityOfType(*call, dwEntityID, type) ? ns_OK : Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
+    return kvd::GuardedCall([&] {
+        const FileCall call = Hold(hFile);
+        if (!call) return Fail(ns_BADFILE, HandleText(hFile));
+        if (!EntityOfType(*call, dwEntityID, type)) return Fail(ns_BADENTITY, EntityText(*call, dwEntityID, type));
+        return body(*call);
+    });
 }
 
 }  // namespace
@@ -171,119 +177,86 @@ ns_RESULT ns_CloseFile(uint32_t hFile)
     });
 }
 
-// CheckInfoCall with an entity of any type.
+// InfoCall with an entity of any type.
 ns_RESULT ns_GetEntityInfo(uint32_t hFile, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t dwEntityInfoSize)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked = CheckInfoCall(call, hFile, pEntityInfo, dwEntityInfoSize, dwEntityID, kAnyType);
-            checked != ns_OK)
-            return checked;
-        m_KVD.GetEntityInfo(*call, dwEntityID, pEntityInfo, dwEntityInfoSize);
+    return InfoCall(hFile, pEntityInfo, dwEntityInfoSize, dwEntityID, kAnyType, [&](CKVD::File& file) {
+        m_KVD.GetEntityInfo(file, dwEntityID, pEntityInfo, dwEntityInfoSize);
         return ns_OK;
     });
 }
 
-// CheckInfoCall with an event entity.
+// InfoCall with an event entity.
 ns_RESULT ns_GetEventInfo(uint32_t hFile, uint32_t dwEntityID, ns_EVENTINFO* pEventInfo, uint32_t dwEventInfoSize)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked =
-                CheckInfoCall(call, hFile, pEventInfo, dwEventInfoSize, dwEntityID, ns_ENTITY_EVENT);
-            checked != ns_OK)
-            return checked;
-        m_KVD.GetEventInfo(*call, dwEntityID, pEventInfo, dwEventInfoSize);
+    return InfoCall(hFile, pEventInfo, dwEventInfoSize, dwEntityID, ns_ENTITY_EVENT, [&](CKVD::File& file) {
+        m_KVD.GetEventInfo(file, dwEntityID, pEventInfo, dwEventInfoSize);
         return ns_OK;
     });
 }
 
-// CheckDataCall with an event entity; the adapter's failure: ns_BADINDEX.
+// DataCall with an event entity; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetEventData(uint32_t hFile, uint32_t dwEntityID, uint32_t nIndex, double* pdTimeStamp, void* pData,
                           uint32_t dwDataBufferSize, uint32_t* pdwDataRetSize)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_EVENT); checked != ns_OK)
-            return checked;
-        return m_KVD.GetEventData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
+    return DataCall(hFile, dwEntityID, ns_ENTITY_EVENT, [&](CKVD::File& file) {
+        return m_KVD.GetEventData(file, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwDataRetSize)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
+                   : Fail(ns_BADINDEX, ItemText(file, dwEntityID, nIndex, 1));
     });
 }
 
-// CheckInfoCall with an analog entity.
+// InfoCall with an analog entity.
 ns_RESULT ns_GetAnalogInfo(uint32_t hFile, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t dwAnalogInfoSize)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked =
-                CheckInfoCall(call, hFile, pAnalogInfo, dwAnalogInfoSize, dwEntityID, ns_ENTITY_ANALOG);
-            checked != ns_OK)
-            return checked;
-        m_KVD.GetAnalogInfo(*call, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
+    return InfoCall(hFile, pAnalogInfo, dwAnalogInfoSize, dwEntityID, ns_ENTITY_ANALOG, [&](CKVD::File& file) {
+        m_KVD.GetAnalogInfo(file, dwEntityID, pAnalogInfo, dwAnalogInfoSize);
         return ns_OK;
     });
 }
 
-// CheckDataCall with an analog entity; the adapter's failure: ns_BADINDEX.
+// DataCall with an analog entity; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetAnalogData(uint32_t hFile, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,
                            uint32_t* pdwContCount, double* pData)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_ANALOG); checked != ns_OK)
-            return checked;
-        return m_KVD.GetAnalogData(*call, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
+    return DataCall(hFile, dwEntityID, ns_ENTITY_ANALOG, [&](CKVD::File& file) {
+        return m_KVD.GetAnalogData(file, dwEntityID, dwStartIndex, dwIndexCount, pdwContCount, pData)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwStartIndex, dwIndexCount));
+                   : Fail(ns_BADINDEX, ItemText(file, dwEntityID, dwStartIndex, dwIndexCount));
     });
 }
 
-// CheckInfoCall with a segment entity.
+// InfoCall with a segment entity.
 ns_RESULT ns_GetSegmentInfo(uint32_t hFile, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo,
                             uint32_t dwSegmentInfoSize)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked =
-                CheckInfoCall(call, hFile, pSegmentInfo, dwSegmentInfoSize, dwEntityID, ns_ENTITY_SEGMENT);
-            checked != ns_OK)
-            return checked;
-        m_KVD.GetSegmentInfo(*call, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
+    return InfoCall(hFile, pSegmentInfo, dwSegmentInfoSize, dwEntityID, ns_ENTITY_SEGMENT, [&](CKVD::File& file) {
+        m_KVD.GetSegmentInfo(file, dwEntityID, pSegmentInfo, dwSegmentInfoSize);
         return ns_OK;
     });
 }
 
-// CheckInfoCall with a segment entity; then source not 0: ns_BADSOURCE; the adapter's failure: ns_BADINDEX.
+// InfoCall with a segment entity; then source not 0: ns_BADSOURCE; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetSegmentSourceInfo(uint32_t hFile, uint32_t dwEntityID, uint32_t dwSourceID,
                                   ns_SEGSOURCEINFO* pSourceInfo, uint32_t dwSourceInfoSize)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked =
-                CheckInfoCall(call, hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT);
-            checked != ns_OK)
-            return checked;
+    return InfoCall(hFile, pSourceInfo, dwSourceInfoSize, dwEntityID, ns_ENTITY_SEGMENT, [&](CKVD::File& file) {
         if (dwSourceID != 0) return Fail(ns_BADSOURCE, SourceText(dwSourceID));
-        return m_KVD.GetSegmentSourceInfo(*call, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
+        return m_KVD.GetSegmentSourceInfo(file, dwEntityID, dwSourceID, pSourceInfo, dwSourceInfoSize)
                    ? ns_OK
                    : Fail(ns_BADINDEX, UnreadableText(dwEntityID));
     });
 }
 
-// CheckDataCall with a segment entity; the adapter's failure: ns_BADINDEX.
+// DataCall with a segment entity; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetSegmentData(uint32_t hFile, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
                             uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, ns_ENTITY_SEGMENT); checked != ns_OK)
-            return checked;
-        return m_KVD.GetSegmentData(*call, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwSampleCount,
+    return DataCall(hFile, dwEntityID, ns_ENTITY_SEGMENT, [&](CKVD::File& file) {
+        return m_KVD.GetSegmentData(file, dwEntityID, nIndex, pdTimeStamp, pData, dwDataBufferSize, pdwSampleCount,
                                     pdwUnitID)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, nIndex, 1));
+                   : Fail(ns_BADINDEX, ItemText(file, dwEntityID, nIndex, 1));
     });
 }
 
@@ -310,29 +283,23 @@ ns_RESULT ns_GetNeuralData(uint32_t hFile, uint32_t dwEntityID, uint32_t, uint32
     });
 }
 
-// CheckDataCall with an entity of any type; the adapter's failure: ns_BADINDEX.
+// DataCall with an entity of any type; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetIndexByTime(uint32_t hFile, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK)
-            return checked;
-        return m_KVD.GetIndexByTime(*call, dwEntityID, dTime, nFlag, pdwIndex)
+    return DataCall(hFile, dwEntityID, kAnyType, [&](CKVD::File& file) {
+        return m_KVD.GetIndexByTime(file, dwEntityID, dTime, nFlag, pdwIndex)
                    ? ns_OK
                    : Fail(ns_BADINDEX, TimeText(dwEntityID, dTime, nFlag));
     });
 }
 
-// CheckDataCall with an entity of any type; the adapter's failure: ns_BADINDEX.
+// DataCall with an entity of any type; the adapter's failure: ns_BADINDEX.
 ns_RESULT ns_GetTimeByIndex(uint32_t hFile, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime)
 {
-    return GuardedCall([&] {
-        FileCall call;
-        if (const ns_RESULT checked = CheckDataCall(call, hFile, dwEntityID, kAnyType); checked != ns_OK)
-            return checked;
-        return m_KVD.GetTimeByIndex(*call, dwEntityID, dwIndex, pdTime)
+    return DataCall(hFile, dwEntityID, kAnyType, [&](CKVD::File& file) {
+        return m_KVD.GetTimeByIndex(file, dwEntityID, dwIndex, pdTime)
                    ? ns_OK
-                   : Fail(ns_BADINDEX, ItemText(*call, dwEntityID, dwIndex, 1));
+                   : Fail(ns_BADINDEX, ItemText(file, dwEntityID, dwIndex, 1));
     });
 }
 

@@ -63,20 +63,6 @@ long StatusKb(const char* field)
     return kb;
 }
 
-// Opens the file and asks for every entity's information, as hosts that list the entities do; the bit
-// entities count their events when first asked for.
-bool OpenAndList(char* name, uint32_t& h)
-{
-    if (ns_OpenFile(name, &h) != ns_OK) return false;
-    ns_FILEINFO file{};
-    ns_GetFileInfo(h, &file, sizeof file);
-    for (uint32_t id = 0; id < file.dwEntityCount; ++id) {
-        ns_ENTITYINFO info{};
-        ns_GetEntityInfo(h, id, &info, sizeof info);
-    }
-    return true;
-}
-
 // Peak resident memory that opening the file adds, in kB: measured in a child so that each file starts
 // from the same state.
 long OpenPeakKb(const std::string& path)
@@ -95,7 +81,7 @@ long OpenPeakKb(const std::string& path)
         uint32_t h = 0;
         std::vector<char> name(path.begin(), path.end());
         name.push_back('\0');
-        const bool ok = OpenAndList(name.data(), h);
+        const bool ok = kvdbench::OpenAndList(name.data(), h);
         const long peak = ok ? StatusKb("VmHWM:") - before : -1;
         if (write(fds[1], &peak, sizeof peak) != sizeof peak) _exit(1);
         _exit(0);
@@ -168,7 +154,7 @@ void Measure(const char* title, const std::string& path, int runs, uint32_t rand
     uint32_t h = 0;
     report("open and list (ns_OpenFile, ns_GetEntityInfo)", Time(runs, [&] {
                if (h) ns_CloseFile(h);
-               if (!OpenAndList(name.data(), h)) std::exit(1);
+               if (!kvdbench::OpenAndList(name.data(), h)) std::exit(1);
            }));
 
     ns_FILEINFO file{};

@@ -176,14 +176,7 @@ int main(int argc, char** argv)
     Report("(e) ns_OpenFile (counts trigger and spike events)", e, bytes, sequential);
     const double eAll = Best(3, [&] {
         uint32_t handle = 0;
-        if (ns_OpenFile(name.data(), &handle) != ns_OK) std::exit(1);
-        ns_FILEINFO info{};
-        ns_GetFileInfo(handle, &info, sizeof info);
-        for (uint32_t id = 0; id < info.dwEntityCount; ++id) {
-            ns_ENTITYINFO entity{};
-            ns_GetEntityInfo(handle, id, &entity, sizeof entity);
-            g_sink += entity.dwItemCount;
-        }
+        if (!kvdbench::OpenAndList(name.data(), handle)) std::exit(1);
         ns_CloseFile(handle);
     });
     Report("(e) ... and ns_GetEntityInfo of every entity", eAll, bytes, sequential);

@@ -51,11 +51,10 @@ void CKVXAChunkTable::Keep(uint64_t dataPosition, uint64_t size)
     if (!m_bKeep || size == 0 || dataPosition < window.position) return;
     const uint64_t offset = dataPosition - window.position;
     if (offset > window.size || size > window.size - offset) return;
-    if (size + kKeptEntryBytes > kMaxKeptBytes - m_qwKeptBytes || m_Kept.count(dataPosition)) return;
+    if (size + kKeptEntryBytes > kMaxKeptBytes - m_qwKeptBytes) return;
     // Only the chunk's own bytes are kept, so that memory follows the event data, not the windows read.
     const uint8_t* from = window.bytes.get() + offset;
-    m_Kept.emplace(dataPosition, std::vector<uint8_t>(from, from + size));
-    m_qwKeptBytes += size + kKeptEntryBytes;
+    if (m_Kept.try_emplace(dataPosition, from, from + size).second) m_qwKeptBytes += size + kKeptEntryBytes;
 }
 
 bool CKVXAChunkTable::TakeKept(uint64_t dataPosition, uint64_t size, void* dst)
