@@ -105,8 +105,8 @@ void CSampleCache::Served(ChunkList::iterator chunk, uint32_t channel)
 {
     if (channel >= chunk->channels || chunk->served[channel]) return;
     chunk->served[channel] = true;
-    if (++chunk->servedCount < chunk->channels) return;
-    chunk->spent = true;
+    ++chunk->servedCount;
+    if (!chunk->Spent()) return;
     m_Chunks.splice(m_Chunks.end(), m_Chunks, chunk);
 }
 
@@ -179,12 +179,12 @@ bool CSampleCache::Add(uint64_t key, const int16_t* interleaved, uint32_t channe
     if (bytes > m_Budget.Limit()) return false;
     Buffer buffer;
     // A spent chunk gives its place and, when it is as large, its memory.
-    if (!m_Chunks.empty() && m_Chunks.back().spent) buffer = DropLeastRecent(words);
+    if (!m_Chunks.empty() && m_Chunks.back().Spent()) buffer = DropLeastRecent(words);
     if (!MakeRoom(bytes, buffer, words)) return false;
     try {
         if (!buffer) buffer = Buffer(words);
         kvd::Deinterleave(interleaved, samples, channels, buffer.get());
-        m_Chunks.push_front(Chunk{key, channels, samples, std::move(buffer), std::vector<bool>(channels), 0, false});
+        m_Chunks.push_front(Chunk{key, channels, samples, std::move(buffer), std::vector<bool>(channels), 0});
     } catch (...) {
         m_Budget.Release(bytes);
         throw;

@@ -94,7 +94,8 @@ private:
         Buffer data;               // channel c's samples start at c * samples
         std::vector<bool> served;  // channels read to the chunk's end
         uint32_t servedCount = 0;
-        bool spent = false;  // every channel served
+        // Every channel served: the chunk has done its work.
+        bool Spent() const { return servedCount == channels; }
     };
     using ChunkList = std::list<Chunk>;  // most recently used first
     struct Use {
