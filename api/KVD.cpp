@@ -109,7 +109,11 @@ CKVD::DataSource* CKVD::Entity(const File& file, uint32_t dwEntityID) const
 CKVD::DataSource* CKVD::CountedEntity(File& file, uint32_t dwEntityID)
 {
     DataSource* ds = Entity(file, dwEntityID);
-    if (!ds || !ds->bitEvents || ds->bitEvents->Built()) return ds;
+    if (!ds) return ds;
+    // The event streams are counted before a digital channel is read: the walk over the chunk heads that
+    // counting them needs then brings the small event chunks along with the heads.
+    if ((ds->fromEventStream || ds->bitEvents) && !file.eventsCounted) CountEventStreams(file);
+    if (!ds->bitEvents || ds->bitEvents->Built()) return ds;
     // The channel's 16 bit entities, in bit order, share the store.
     CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     if (!stream) return ds;
@@ -204,10 +208,33 @@ bool CKVD::BuildKVX2NSMap(File& opened)
     CKVXAStreamFile& file = *opened.reader;
     const double basetime = BaseTime(&file);
 
-    // Built aside and handed over whole: a build that fails on the way leaves no half list behind.
+    // Built aside and handed over whole: a build that fails on the way leaves no half list behind. The list
+    // comes from the headers alone; the event streams are counted when first asked for (CountedEntity).
     EntityList list;
     bool complete = true;
-    // The event and digital chunks read below mostly come with the windows read for the chunk heads.
+    for (int32_t i = 0; complete && i < file.GetStreamCount(); ++i) {
+        CKVXAStream* stream = file.GetStream(i);
+        if (!stream || !stream->GetBufferID()) continue;
+        const std::string id = stream->GetBufferID();
+        if (KindOf(id) == KVXABufferKind::Trigger)
+            AddTriggerStream(list, i, stream);
+        else if (KindOf(id) == KVXABufferKind::Spikes)
+            complete = AddSpikeStream(list, i, stream);
+        else if (IsAnalogFamily(id))
+            AddAnalogStream(file, list, i, stream, basetime);
+    }
+    for (auto& ds : list) SetOrdered(file, *ds);
+    opened.entities = std::move(list);
+    opened.eventsCounted = false;
+    return complete;
+}
+
+void CKVD::CountEventStreams(File& opened)
+{
+    CKVXAStreamFile& file = *opened.reader;
+    const double basetime = BaseTime(&file);
+    // The small event chunks mostly come with the windows read for the chunk heads around them, and are kept
+    // until read: one pass over the heads counts every event stream.
     struct KeepWindows {
         CKVXAChunkTable* table;
         ~KeepWindows()
@@ -216,71 +243,99 @@ bool CKVD::BuildKVX2NSMap(File& opened)
         }
     } keep{file.GetChunkTable()};
     if (keep.table) keep.table->KeepWindowData(true);
-    for (int32_t i = 0; complete && i < file.GetStreamCount(); ++i) {
+    // Each stream's entities are counted afresh: a count that failed on the way (memory) is redone whole by
+    // the next call.
+    for (int32_t i = 0; i < file.GetStreamCount(); ++i) {
+        std::vector<DataSource*> records;
+        for (const auto& ds : opened.entities)
+            if (ds->fromEventStream && ds->lStreamID == i) records.push_back(ds.get());
         CKVXAStream* stream = file.GetStream(i);
-        if (!stream || !stream->GetBufferID()) continue;
-        const std::string id = stream->GetBufferID();
-        if (KindOf(id) == KVXABufferKind::Trigger)
-            AddTriggerStream(list, i, stream, basetime);
-        else if (KindOf(id) == KVXABufferKind::Spikes)
-            complete = AddSpikeStream(list, i, stream, basetime);
-        else if (IsAnalogFamily(id))
-            AddAnalogStream(file, list, i, stream, basetime);
+        if (records.empty() || !stream) continue;
+        if (KindOf(records[0]->szStreamID) == KVXABufferKind::Trigger)
+            CountTriggers(stream, *records[0], basetime);
+        else if (static_cast<int32_t>(records.size()) == stream->GetChannelCount())
+            GetSpikeCount(stream, records.data(), basetime);
+        for (DataSource* ds : records) SetOrdered(file, *ds);
     }
-    for (auto& ds : list) {
-        const CKVXAStream* stream = file.GetStream(ds->lStreamID);
-        ds->bOrderedBlocks = stream && BlocksOrdered(ds->vIndexTime, stream->GetMilliSamplesPerSecond());
-    }
-    opened.entities = std::move(list);
-    return complete;
+    opened.eventsCounted = true;
 }
 
-void CKVD::AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime)
+void CKVD::SetOrdered(CKVXAStreamFile& file, DataSource& ds)
 {
-    const std::unique_ptr<CKVXAInfo> block(stream->GetInfo());
-    const auto* info = dynamic_cast<const CKVXAInfoTrigger*>(block.get());
-    // A stream whose settings cannot be read still lists its events, with neutral settings.
-    const bool trial = info && info->TrialSynchronization();
-    const int32_t slope = info ? info->GetSlope() : 0;
-    const bool manual = info && info->GetChannel() == -3;
+    const CKVXAStream* stream = file.GetStream(ds.lStreamID);
+    ds.bOrderedBlocks = stream && BlocksOrdered(ds.vIndexTime, stream->GetMilliSamplesPerSecond());
+}
 
+namespace {
+
+// The detector settings that trigger events carry. A stream whose settings cannot be read still lists its
+// events, with neutral settings.
+struct TriggerSettings {
+    bool trial = false;
+    int32_t slope = 0;
+    bool manual = false;
+
+    explicit TriggerSettings(CKVXAStream& stream)
+    {
+        const std::unique_ptr<CKVXAInfo> block(stream.GetInfo());
+        if (const auto* info = dynamic_cast<const CKVXAInfoTrigger*>(block.get())) {
+            trial = info->TrialSynchronization();
+            slope = info->GetSlope();
+            manual = info->GetChannel() == -3;
+        }
+    }
+};
+
+}  // namespace
+
+void CKVD::AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream)
+{
     auto ds = std::make_unique<DataSource>();
     ds->szStreamID = ds->szName = stream->GetBufferID();
     ds->lStreamID = i;
     ds->dwType = ns_ENTITY_EVENT;
     ds->single = 1;
-    ds->dwMinSampleCount = ds->dwMaxSampleCount = trial ? 8 : 4;
+    ds->dwMinSampleCount = ds->dwMaxSampleCount = TriggerSettings(*stream).trial ? 8 : 4;
+    ds->fromEventStream = true;
+    list.push_back(std::move(ds));
+}
 
-    std::unique_ptr<CKVXAEvent> event(stream->GetFirstEvent());
+void CKVD::CountTriggers(CKVXAStream* pStream, DataSource& ds, double basetime)
+{
+    const TriggerSettings settings(*pStream);
+    const uint16_t slope =
+        static_cast<uint16_t>(settings.slope < 0 ? -static_cast<int64_t>(settings.slope) : settings.slope);
+    std::vector<IndexTime> blocks;
+    std::unique_ptr<CKVXAEvent> event(pStream->GetFirstEvent());
     for (uint32_t k = 0; event; ++k) {
         const auto* trigger = dynamic_cast<const CKVXAEvtTrigger*>(event.get());
         IndexTime block;
         block.dwIndex = k;
         block.dwNumber = 1;
         block.dTime = SecondsFromStart(*event, basetime);
-        block.bSlope = static_cast<uint16_t>(slope < 0 ? -static_cast<int64_t>(slope) : slope);
+        block.bSlope = slope;
         if (trigger) {
-            block.bTrigger = static_cast<uint16_t>(manual ? trigger->GetManualTriggerCount() : trigger->GetADData());
-            if (trial) {
+            block.bTrigger =
+                static_cast<uint16_t>(settings.manual ? trigger->GetManualTriggerCount() : trigger->GetADData());
+            if (settings.trial) {
                 block.bTrialNumber = static_cast<uint16_t>(trigger->GetTrialNumber());
                 block.bStimulusNumber = static_cast<uint16_t>(trigger->GetStimulusNumber());
             }
         }
-        ds->vIndexTime.push_back(block);
+        blocks.push_back(block);
         if (!event->Next()) break;
     }
-    ds->dwItemCount = static_cast<uint32_t>(ds->vIndexTime.size());
-    list.push_back(std::move(ds));
+    ds.vIndexTime = std::move(blocks);
+    ds.dwItemCount = static_cast<uint32_t>(ds.vIndexTime.size());
 }
 
-bool CKVD::AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime)
+bool CKVD::AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream)
 {
     const int32_t channels = stream->GetChannelCount();
     for (int32_t j = 0; j < channels; ++j) {
         const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(j));
         if (channel && channel->GetGroupID() > 128) return false;
     }
-    std::vector<DataSource*> records;
     for (int32_t s = 0; s < channels; ++s) {
         const CKVXAChannel* channel = stream->GetChannel(static_cast<int16_t>(s));
         auto ds = std::make_unique<DataSource>();
@@ -292,10 +347,9 @@ bool CKVD::AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream, doub
         ds->lChannelID = channel ? channel->GetID() : -1;
         ds->szName = channel ? channel->GetName() : "";
         ds->dwType = ns_ENTITY_SEGMENT;
-        records.push_back(ds.get());
+        ds->fromEventStream = true;
         list.push_back(std::move(ds));
     }
-    GetSpikeCount(stream, records.data(), basetime);
     return true;
 }
 
@@ -315,6 +369,9 @@ void CKVD::GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime
         ds.dwMinSampleCount = kNoSamplesYet;
         ds.dwMaxSampleCount = 0;
         ds.dwItemCount = 0;
+        ds.vIndexTime.clear();
+        ds.lastSpike.reset();
+        ds.lastIndex = -1;
         const int32_t id = ds.lChannelID;
         ds.lSpikeChannels[0] = (id >= 0 && id < 65536 && owner[static_cast<std::size_t>(id)] == r) ? id : -1;
         ds.lSpikeChannels[1] = (r < 65536 && owner[static_cast<std::size_t>(r)] == -1) ? r : -1;
@@ -760,7 +817,7 @@ bool CKVD::GetEventData(File& file, uint32_t dwEntityID, uint32_t nIndex, double
 
 bool CKVD::GetSegmentInfo(File& file, uint32_t dwEntityID, ns_SEGMENTINFO* pSegmentInfo, uint32_t)
 {
-    const DataSource* ds = Entity(file, dwEntityID);
+    const DataSource* ds = CountedEntity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_SEGMENT || !pSegmentInfo) return false;
     const CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
     pSegmentInfo->dwSourceCount = 1;
@@ -787,7 +844,7 @@ bool CKVD::GetSegmentSourceInfo(File& file, uint32_t dwEntityID, uint32_t dwSour
 bool CKVD::GetSegmentData(File& file, uint32_t dwEntityID, int32_t nIndex, double* pdTimeStamp, double* pData,
                           uint32_t dwDataBufferSize, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
-    DataSource* ds = Entity(file, dwEntityID);
+    DataSource* ds = CountedEntity(file, dwEntityID);
     if (!ds || ds->dwType != ns_ENTITY_SEGMENT || nIndex < 0 || static_cast<uint32_t>(nIndex) >= ds->dwItemCount ||
         static_cast<std::size_t>(nIndex) >= ds->vIndexTime.size())
         return false;

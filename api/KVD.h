@@ -68,6 +68,9 @@ public:
         // then dwItemCount is 0. Reads move its cursors: it belongs to this file's entity list and is used
         // only by calls on this file, so a per-file lock covers it.
         std::shared_ptr<CDigitalBitEvents> bitEvents;
+        // Trigger and spike entities: their items are counted, with those of every other such entity of the
+        // file, when one of them is first asked for (CountedEntity); until then dwItemCount is 0.
+        bool fromEventStream = false;
         // Spike entities: the spike channel numbers counted as this entity's spikes (-1: none).
         int32_t lSpikeChannels[2] = {-1, -1};
         bool OwnsSpikeChannel(uint16_t channel) const
@@ -90,6 +93,8 @@ public:
         EntityList entities;
         // Sample words of the current request, kept between calls so that reading allocates nothing.
         std::vector<int16_t> sampleWords;
+        // The trigger and spike entities have their items.
+        bool eventsCounted = false;
         ~File();
     };
 
@@ -136,8 +141,9 @@ public:
     bool GetIndexByTime(File& file, uint32_t dwEntityID, double dTime, int32_t nFlag, uint32_t* pdwIndex);
     bool GetTimeByIndex(File& file, uint32_t dwEntityID, uint32_t dwIndex, double* pdTime);
 
-    // Item collection: the spikes while the entity list is built, a digital channel's bit events when one of
-    // its bits is first asked for (CountedEntity).
+    // Item collection, when an entity is first asked for (CountedEntity): the triggers and spikes of every
+    // event stream of the file, or the bit events of one digital channel.
+    void CountTriggers(CKVXAStream* pStream, DataSource& ds, double basetime);
     void GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime);
     void CountDigiEvents(CKVXAStreamFile* pFile, CKVXAStream* pStream, DataSource** pDS, int lIndex, double basetime);
 
@@ -146,13 +152,18 @@ private:
     struct SweepBlocks;
 
     DataSource* Entity(const File& file, uint32_t dwEntityID) const;
-    // The entity with its item count settled: a bit entity's digital channel is counted on first use.
+    // The entity with its items settled: the event streams, or a bit entity's digital channel, are counted on
+    // first use.
     DataSource* CountedEntity(File& file, uint32_t dwEntityID);
+    // Counts the items of every trigger and spike entity of the file in one pass over its event chunks.
+    void CountEventStreams(File& file);
+    // Marks whether the entity's blocks start in ascending time without overlapping.
+    static void SetOrdered(CKVXAStreamFile& file, DataSource& ds);
     double BaseTime(CKVXAStreamFile* file) const;
 
     // Steps of the entity list: one per stream kind, each appending that stream's records to `list`.
-    void AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
-    bool AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
+    void AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream);
+    bool AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream);
     void AddAnalogStream(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     void AddContinuousChannels(EntityList& list, int32_t i, CKVXAStream* stream, double basetime);
     void AddTriggeredChannels(CKVXAStreamFile& file, EntityList& list, int32_t i, CKVXAStream* stream, double basetime);

@@ -73,8 +73,10 @@ int32_t CKVXAChunk::ReadData(void* buffer)
     // The chunk table may hold the data already, read with the heads around it.
     CKVXAStreamSource* reader = m_pStream ? m_pStream->GetStreamFile() : nullptr;
     CKVXAChunkTable* table = reader && reader->GetFilePointer() == m_pFile ? reader->GetChunkTable() : nullptr;
-    if (table && table->TakeKept(m_qwDataPosition, m_qwSize, buffer)) return static_cast<int32_t>(m_qwSize);
+    if (table && table->CopyKept(m_qwDataPosition, m_qwSize, buffer)) return static_cast<int32_t>(m_qwSize);
     if (!m_pFile || !kvd::ReadAt(m_pFile, m_qwDataPosition, buffer, static_cast<std::size_t>(m_qwSize))) return 0;
+    if (table && !(m_pStream->HasRawData() && m_pStream->GetChannelCount() > 0))
+        table->KeepRead(m_qwDataPosition, buffer, m_qwSize);
     return static_cast<int32_t>(m_qwSize);
 }
 
@@ -149,8 +151,10 @@ CKVXAEvent* CKVXAChunk::GetFirstEvent(char* data)
     } else {
         if (m_qwSize == 0) return nullptr;
         if (!DataReadable()) return nullptr;
-        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(m_qwSize)]);
-        if (!buffer || ReadData(static_cast<void*>(buffer.get())) != GetSize()) return nullptr;
+        // The size is bounded by the file's: a failing allocation is the system's want of memory, which ends
+        // the call (and a count of events in progress) rather than ending the stream's events here.
+        std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<std::size_t>(m_qwSize)]);
+        if (ReadData(static_cast<void*>(buffer.get())) != GetSize()) return nullptr;
         cursor->Set_pData(buffer.release());
     }
     cursor->Set_StreamImp(m_pStream);

@@ -5,6 +5,7 @@
 
 #include "io/ByteOrder.h"
 #include "io/FileIO.h"
+#include "streams/CacheBudget.h"
 #include "streams/KVXAChunk.h"
 
 CKVXAChunkTable::CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::vector<StreamKey> streams)
@@ -14,6 +15,8 @@ CKVXAChunkTable::CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::v
     for (std::size_t s = 0; s < streams.size(); ++s) m_Streams[s].key = streams[s];
     if (!m_pFile) m_bComplete = true;
 }
+
+CKVXAChunkTable::~CKVXAChunkTable() { CCacheBudget::Process().Release(m_qwGranted); }
 
 std::size_t CKVXAChunkTable::ReadHead(uint8_t* head)
 {
@@ -37,10 +40,38 @@ std::size_t CKVXAChunkTable::ReadHead(uint8_t* head)
     return got;
 }
 
+bool CKVXAChunkTable::Wants(uint64_t position) const
+{
+    const Window& window = m_Window;
+    if (m_bComplete || m_qwNext < position || m_qwNext - position >= kTrailBytes) return false;
+    return m_qwNext < window.position || m_qwNext + CKVXAChunk::kHeadSize > window.position + window.size;
+}
+
+void CKVXAChunkTable::Offer(uint64_t position, const uint8_t* bytes, std::size_t n)
+{
+    Window& window = m_Window;
+    if (!bytes || !Wants(position) || m_qwNext - position >= n) return;
+    n = std::min(n, kKeepingWindowSize);
+    if (window.capacity < n) {
+        window.bytes.reset(new uint8_t[kKeepingWindowSize]);
+        window.capacity = kKeepingWindowSize;
+    }
+    std::memcpy(window.bytes.get(), bytes, n);
+    window.size = n;
+    window.position = position;
+}
+
 void CKVXAChunkTable::KeepWindowData(bool keep)
 {
     m_bKeep = keep;
     if (keep) return;
+    CCacheBudget& budget = CCacheBudget::Process();
+    if (m_qwKeptBytes == m_qwGranted || budget.Reserve(m_qwKeptBytes - m_qwGranted)) {
+        m_qwGranted = m_qwKeptBytes;
+        return;
+    }
+    budget.Release(m_qwGranted);
+    m_qwGranted = 0;
     m_Kept.clear();
     m_qwKeptBytes = 0;
 }
@@ -51,19 +82,22 @@ void CKVXAChunkTable::Keep(uint64_t dataPosition, uint64_t size)
     if (!m_bKeep || size == 0 || dataPosition < window.position) return;
     const uint64_t offset = dataPosition - window.position;
     if (offset > window.size || size > window.size - offset) return;
-    if (size + kKeptEntryBytes > kMaxKeptBytes - m_qwKeptBytes) return;
     // Only the chunk's own bytes are kept, so that memory follows the event data, not the windows read.
-    const uint8_t* from = window.bytes.get() + offset;
+    KeepRead(dataPosition, window.bytes.get() + offset, size);
+}
+
+void CKVXAChunkTable::KeepRead(uint64_t dataPosition, const void* data, uint64_t size)
+{
+    if (!m_bKeep || size == 0 || !data || size + kKeptEntryBytes > kMaxKeptBytes - m_qwKeptBytes) return;
+    const auto* from = static_cast<const uint8_t*>(data);
     if (m_Kept.try_emplace(dataPosition, from, from + size).second) m_qwKeptBytes += size + kKeptEntryBytes;
 }
 
-bool CKVXAChunkTable::TakeKept(uint64_t dataPosition, uint64_t size, void* dst)
+bool CKVXAChunkTable::CopyKept(uint64_t dataPosition, uint64_t size, void* dst) const
 {
     const auto found = m_Kept.find(dataPosition);
     if (found == m_Kept.end() || found->second.size() != size || !dst) return false;
     std::memcpy(dst, found->second.data(), static_cast<std::size_t>(size));
-    m_qwKeptBytes -= size + kKeptEntryBytes;
-    m_Kept.erase(found);
     return true;
 }
 
@@ -80,8 +114,17 @@ bool CKVXAChunkTable::ScanMore(std::size_t heads)
         std::memcpy(id, head.id, 8);
         kvd::UpperId(id);
         const uint64_t dataPosition = m_qwNext + CKVXAChunk::kHeadSize;
+        auto matches = [&](const Stream& stream) { return !stream.closed && std::memcmp(stream.key.id, id, 8) == 0; };
+        // What may fail (memory) comes before the table changes: a failure leaves this head to be read again
+        // by the next scan, never an entry listed twice.
         for (Stream& stream : m_Streams) {
-            if (stream.closed || std::memcmp(stream.key.id, id, 8) != 0) continue;
+            if (!matches(stream) || !head.Usable()) continue;
+            std::vector<KVXAChunkEntry>& v = stream.entries;
+            if (v.size() == v.capacity()) v.reserve(std::max<std::size_t>(16, 2 * v.size()));
+            if (stream.key.channelCount == 0) Keep(dataPosition, head.DataSize());
+        }
+        for (Stream& stream : m_Streams) {
+            if (!matches(stream)) continue;
             // A short head or a size that cannot hold the times ends this stream's walk.
             if (!head.Usable()) {
                 stream.closed = true;
@@ -98,8 +141,7 @@ bool CKVXAChunkTable::ScanMore(std::size_t heads)
             e.samplesEnd = before + (k ? (e.size / 2) / k : 0);
             if (!stream.entries.empty() && e.to < stream.entries.back().to) stream.toSorted = false;
             stream.largest = std::max(stream.largest, e.size);
-            stream.entries.push_back(e);
-            if (stream.key.channelCount == 0) Keep(e.dataPosition, e.size);
+            stream.entries.push_back(e);  // room reserved above
         }
         // The next head follows the payload; a position beyond what files can address ends the chain.
         if (!head.NextPosition(m_qwNext, m_qwNext)) {
@@ -119,14 +161,14 @@ template <typename Done>
 void CKVXAChunkTable::ScanUntil(std::size_t s, Done done)
 {
     Stream& stream = m_Streams[s];
-    while (!m_bComplete && !stream.closed && (stream.entries.empty() || !done(stream.entries.back()))) ScanMore();
+    while (!m_bComplete && !stream.closed && (stream.entries.empty() || !done(stream.entries.back()))) ScanMore(1);
 }
 
 bool CKVXAChunkTable::Has(std::size_t s, std::size_t i)
 {
     if (s >= m_Streams.size()) return false;
     std::vector<KVXAChunkEntry>& v = m_Streams[s].entries;
-    while (i >= v.size() && !m_bComplete && !m_Streams[s].closed) ScanMore();
+    while (i >= v.size() && !m_bComplete && !m_Streams[s].closed) ScanMore(1);
     return i < v.size();
 }
 
@@ -170,7 +212,7 @@ std::size_t CKVXAChunkTable::FindToAfter(std::size_t s, std::size_t first, uint6
             if (i < v.size()) return i;
         }
         if (m_bComplete || stream.closed) return npos;
-        ScanMore();
+        ScanMore(1);
     }
 }
 

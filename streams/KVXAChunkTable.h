@@ -35,6 +35,10 @@ public:
     };
 
     CKVXAChunkTable(FILE* file, uint64_t firstChunkPosition, std::vector<StreamKey> streams);
+    // Gives the kept bytes back to the budget.
+    ~CKVXAChunkTable();
+    CKVXAChunkTable(const CKVXAChunkTable&) = delete;
+    CKVXAChunkTable& operator=(const CKVXAChunkTable&) = delete;
 
     std::size_t StreamCount() const { return m_Streams.size(); }
     // Entry i of stream s; requires i < Known(s).
@@ -58,14 +62,24 @@ public:
 
     // While keeping, heads are read through larger windows, and the data of every event chunk (a stream
     // without samples) that lies whole in a window is kept with the table (at most kMaxKeptBytes in all),
-    // so that the first read of such a chunk needs no read of the file: opening a file reads the
-    // small event chunks between the large sample chunks with the heads around them. Ending it drops what
-    // is kept.
+    // so that reading such a chunk needs no read of the file: counting the events reads the small event
+    // chunks between the large sample chunks with the heads around them. Ending it keeps what is kept while
+    // the process's cache budget grants its bytes, so that later walks over the event streams (each spike
+    // entity walks its stream) read nothing either, and drops it otherwise.
     void KeepWindowData(bool keep);
-    // Copies the kept data of the chunk whose data starts at `dataPosition` (`size` bytes) to `dst` and
-    // drops it; false (nothing copied) when none is kept.
-    bool TakeKept(uint64_t dataPosition, uint64_t size, void* dst);
+    // Copies the kept data of the chunk whose data starts at `dataPosition` (`size` bytes) to `dst`; false
+    // (nothing copied) when none is kept.
+    bool CopyKept(uint64_t dataPosition, uint64_t size, void* dst) const;
+    // While keeping, keeps the data of an event chunk that a reader had to read on its own.
+    void KeepRead(uint64_t dataPosition, const void* data, uint64_t size);
     static constexpr uint64_t kMaxKeptBytes = 64ULL << 20;
+    // Bytes of the file from `position` on that a reader has just read: when the next head to scan lies
+    // among them, they serve as the window, saving its positioned read. A stream read chunk after chunk
+    // reads each chunk's data together with kTrailBytes after it, which hold the heads up to its next chunk.
+    void Offer(uint64_t position, const uint8_t* bytes, std::size_t n);
+    // True when bytes offered from `position` on would hold the next head to scan (none is read yet).
+    bool Wants(uint64_t position) const;
+    static constexpr std::size_t kTrailBytes = 8192;
     // Bytes counted for each kept chunk beyond its data (its entry and allocation), so that a file of
     // countless tiny event chunks cannot make the entries outgrow the bound.
     static constexpr uint64_t kKeptEntryBytes = 96;
@@ -105,6 +119,7 @@ private:
     bool m_bKeep = false;
     std::unordered_map<uint64_t, std::vector<uint8_t>> m_Kept;  // by data position
     uint64_t m_qwKeptBytes = 0;                                 // bytes kept, with kKeptEntryBytes each
+    uint64_t m_qwGranted = 0;                                   // of them, those the budget has granted
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
 };

@@ -473,15 +473,24 @@ const int16_t* CKVXAStream::LoadEntry(CKVXAChunkTable& table, std::size_t s, std
     const uint64_t fileSize = m_pStreamFile->GetFileSize();
     if (e.dataPosition > fileSize || e.size > fileSize - e.dataPosition) return nullptr;
     const std::size_t words = static_cast<std::size_t>((e.size + 1) / 2);
-    if (m_ChunkData.size() < words + 1) {
+    // While the chunk table has yet to scan the heads right after the chunk, the bytes after it come with it:
+    // they hold the heads up to the stream's next chunk, which the table then need not read on its own.
+    constexpr std::size_t kTrail = CKVXAChunkTable::kTrailBytes;
+    const std::size_t trail =
+        table.Wants(e.End()) ? static_cast<std::size_t>(std::min<uint64_t>(kTrail, fileSize - e.End())) : 0;
+    if (m_ChunkData.size() < words + kTrail / 2 + 1) {
         // Sized for the largest chunk seen so far, so that a walk over a stream allocates once or twice.
         const uint64_t largest = std::min(table.LargestChunk(s), fileSize);
-        m_ChunkData.resize(std::max<std::size_t>(words, static_cast<std::size_t>((largest + 1) / 2)) + 1);
+        m_ChunkData.resize(std::max<std::size_t>(words, static_cast<std::size_t>((largest + 1) / 2)) + kTrail / 2 + 1);
     }
     m_lLoadedEntry = kNone;
-    if (!table.TakeKept(e.dataPosition, e.size, m_ChunkData.data()) &&
-        !ReadAt(m_pStreamFile->GetFilePointer(), e.dataPosition, m_ChunkData.data(), static_cast<std::size_t>(e.size)))
-        return nullptr;
+    auto* bytes = reinterpret_cast<uint8_t*>(m_ChunkData.data());
+    if (!table.CopyKept(e.dataPosition, e.size, bytes)) {
+        const std::size_t size = static_cast<std::size_t>(e.size);
+        const std::size_t got = kvd::ReadUpTo(m_pStreamFile->GetFilePointer(), e.dataPosition, bytes, size + trail);
+        if (got < size) return nullptr;
+        if (trail) table.Offer(e.End(), bytes + size, got - size);
+    }
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     for (std::size_t i = 0; i < words; ++i) {
         const auto* b = reinterpret_cast<const uint8_t*>(&m_ChunkData[i]);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <iterator>
+#include <string>
 
 #include "include/nsAPItypes.h"
 #include "tests/api/NeuroshareTestSupport.h"
@@ -218,6 +221,64 @@ TEST(SpikeEntities, GroupIDsAbove128EndTheEntityList)
     NsFile f(rec, dir);
     ASSERT_EQ(f.Result(), ns_OK);
     EXPECT_EQ(f.EntityCount(), 1u);
+}
+
+// The trigger and spike events are counted when one of their entities is first asked for, by whichever
+// function asks, and then every such entity of the file has its items.
+TEST(EventStreamEntities, AnyFirstCallCountsEveryEventStream)
+{
+    kvdtest::TempDir dir;
+    RecordingDesc rec = WithTriggers(12, false);
+    const RecordingDesc spikes = WithSpikes();
+    rec.streams.push_back(spikes.streams[0]);
+    rec.chunks.insert(rec.chunks.end(), spikes.chunks.begin(), spikes.chunks.end());
+    const std::string path = rec.WriteTo(dir.Path("rec.kvd"));
+    // Entity 0: the triggers (3); 1 to 3: the spikes of the three channels (3, 2, 0).
+    const uint32_t items[] = {3, 3, 2, 0};
+    const std::function<void(uint32_t)> firstCalls[] = {
+        [](uint32_t h) {
+            double t = 0;
+            ASSERT_EQ(ns_GetEventData(h, 0, 2, &t, nullptr, 0, nullptr), ns_OK);
+            EXPECT_DOUBLE_EQ(t, 0.13004);
+        },
+        [](uint32_t h) {
+            double t = 0;
+            ASSERT_EQ(ns_GetTimeByIndex(h, 0, 1, &t), ns_OK);
+            EXPECT_DOUBLE_EQ(t, 0.020);
+        },
+        [](uint32_t h) {
+            uint32_t index = 9;
+            ASSERT_EQ(ns_GetIndexByTime(h, 1, 0.300, ns_CLOSEST, &index), ns_OK);
+            EXPECT_EQ(index, 2u);
+        },
+        [](uint32_t h) {
+            ns_SEGMENTINFO info{};
+            ASSERT_EQ(ns_GetSegmentInfo(h, 2, &info, sizeof info), ns_OK);
+            EXPECT_EQ(info.dwMaxSampleCount, 6u);
+        },
+        [](uint32_t h) {
+            double t = 0;
+            ASSERT_EQ(ns_GetSegmentData(h, 1, 2, &t, nullptr, 0, nullptr, nullptr), ns_OK);
+            EXPECT_DOUBLE_EQ(t, 0.300);
+        },
+        [](uint32_t h) {
+            ns_ENTITYINFO info{};
+            ASSERT_EQ(ns_GetEntityInfo(h, 3, &info, sizeof info), ns_OK);
+            EXPECT_EQ(info.dwItemCount, 0u);
+        },
+    };
+    for (std::size_t k = 0; k < std::size(firstCalls); ++k) {
+        SCOPED_TRACE("first call " + std::to_string(k));
+        uint32_t h = 0;
+        ASSERT_EQ(ns_OpenFile(const_cast<char*>(path.c_str()), &h), ns_OK);
+        firstCalls[k](h);
+        for (uint32_t id = 0; id < std::size(items); ++id) {
+            ns_ENTITYINFO info{};
+            ASSERT_EQ(ns_GetEntityInfo(h, id, &info, sizeof info), ns_OK);
+            EXPECT_EQ(info.dwItemCount, items[id]) << "entity " << id;
+        }
+        ns_CloseFile(h);
+    }
 }
 
 TEST(EntityMap, StreamOrderDecidesTheEntityIDs)
