@@ -7,8 +7,8 @@
 //   off, as repeated runs would find the samples cached), (c) every channel read in one-second pieces,
 //   channel after channel, (d) opening the file and counting its sweeps, with the embedded index and with
 //   the index rebuilt by scanning the chunks.
-// Then through the Neuroshare functions: (e) ns_OpenFile, which counts every trigger and spike event of
-// the file, and ns_OpenFile followed by ns_GetEntityInfo of every entity, which also counts the digital
+// Then through the Neuroshare functions: (e) ns_OpenFile, which reads the headers and the index, and
+// ns_OpenFile followed by ns_GetEntityInfo of every entity, which also counts the trigger, spike and digital
 // bits' events, as hosts that list the entities do, (f) one
 // analog entity read whole with ns_GetAnalogData (volts included), (g) the same in one-second pieces,
 // (i) every electrode entity read whole, entity after entity, (j) every electrode entity second by second
@@ -173,7 +173,7 @@ int main(int argc, char** argv)
         if (h) ns_CloseFile(h);
         if (ns_OpenFile(name.data(), &h) != ns_OK) std::exit(1);
     });
-    Report("(e) ns_OpenFile (counts trigger and spike events)", e, bytes, sequential);
+    Report("(e) ns_OpenFile", e, bytes, sequential);
     const double eAll = Best(3, [&] {
         uint32_t handle = 0;
         if (!kvdbench::OpenAndList(name.data(), handle)) std::exit(1);
