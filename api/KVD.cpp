@@ -370,8 +370,8 @@ void CKVD::GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime
         ds.dwMaxSampleCount = 0;
         ds.dwItemCount = 0;
         ds.vIndexTime.clear();
+        ds.spikePlaces.clear();
         ds.lastSpike.reset();
-        ds.lastIndex = -1;
         const int32_t id = ds.lChannelID;
         ds.lSpikeChannels[0] = (id >= 0 && id < 65536 && owner[static_cast<std::size_t>(id)] == r) ? id : -1;
         ds.lSpikeChannels[1] = (r < 65536 && owner[static_cast<std::size_t>(r)] == -1) ? r : -1;
@@ -389,6 +389,8 @@ void CKVD::GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime
                 block.dwIndex = ds.dwItemCount;
                 block.dwNumber = 1;
                 block.dTime = SecondsFromStart(*event, basetime);
+                const CKVXAChunk* chunk = event->Get_Chunk();
+                ds.spikePlaces.push_back({chunk ? chunk->GetDataPosition() : 0, chunk ? event->Get_Offset() : -1});
                 ds.vIndexTime.push_back(block);
                 const uint32_t samples = static_cast<uint32_t>(std::max<int32_t>(0, spike->GetCount()));
                 ds.dwMinSampleCount = std::min(ds.dwMinSampleCount, samples);
@@ -880,30 +882,18 @@ bool CKVD::ReadSweepSegment(std::vector<int16_t>& words, const DataSource& ds, C
 bool CKVD::ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* stream, int32_t nIndex, double* pData,
                      uint32_t capacity, uint32_t* pdwSampleCount, uint32_t* pdwUnitID)
 {
-    // Resume from the cached cursor when reading forward; otherwise start over at the first spike. The
-    // cache is taken out while the cursor moves: a walk that fails or throws leaves no cursor whose
-    // position disagrees with its index.
-    std::unique_ptr<CKVXAEvent> cursor;
-    int32_t k = nIndex;
-    if (ds.lastSpike && nIndex >= ds.lastIndex) {
-        cursor = std::move(ds.lastSpike);
-        k = nIndex - ds.lastIndex;
-    } else {
-        cursor.reset(stream->GetFirstEvent());
-    }
-    CKVXAEvtSpike* spike = nullptr;
-    while (cursor) {
-        auto* candidate = dynamic_cast<CKVXAEvtSpike*>(cursor.get());
-        if (candidate && ds.OwnsSpikeChannel(candidate->GetChannel())) {
-            if (k == 0) {
-                spike = candidate;
-                break;
-            }
-            --k;
-        }
-        if (!cursor->Next()) return false;
-    }
-    if (!spike) return false;
+    if (nIndex < 0 || static_cast<std::size_t>(nIndex) >= ds.spikePlaces.size()) return false;
+    const DataSource::SpikePlace& place = ds.spikePlaces[static_cast<std::size_t>(nIndex)];
+    // The spike's record is decoded where counting found it: by the cursor of the last read while that
+    // stands on the same chunk, else by a cursor on that chunk. The cursor is taken out while it moves, so
+    // that a move that fails or throws leaves none behind.
+    std::unique_ptr<CKVXAEvent> cursor = std::move(ds.lastSpike);
+    const CKVXAChunk* chunk = cursor ? cursor->Get_Chunk() : nullptr;
+    if (!chunk || chunk->GetDataPosition() != place.dataPosition)
+        cursor.reset(stream->GetEventsOfChunkAt(place.dataPosition));
+    if (!cursor || !cursor->MoveToRecord(place.offset)) return false;
+    const auto* spike = dynamic_cast<const CKVXAEvtSpike*>(cursor.get());
+    if (!spike || !ds.OwnsSpikeChannel(spike->GetChannel())) return false;
 
     const int32_t count = std::max<int32_t>(0, spike->GetCount());
     if (pData) {
@@ -913,9 +903,7 @@ bool CKVD::ReadSpike(std::vector<int16_t>& words, DataSource& ds, CKVXAStream* s
     }
     if (pdwSampleCount) *pdwSampleCount = static_cast<uint32_t>(count);
     if (pdwUnitID) *pdwUnitID = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(spike->GetUnitID())));
-    ds.lastIndex = nIndex;
-    cursor.release();
-    ds.lastSpike.reset(spike);
+    ds.lastSpike = std::move(cursor);
     return true;
 }
 

@@ -16,7 +16,7 @@
 
 class CKVXAStreamFile;
 class CKVXAStream;
-class CKVXAEvtSpike;
+class CKVXAEvent;
 
 class CKVD {
 public:
@@ -59,8 +59,14 @@ public:
         // length, 0 when sweep lengths differ and -1 when there are no sweeps; 0 for continuous analog
         // entities. Zero or below: the block holding an index is found by bisection.
         int32_t single = 0;
-        std::unique_ptr<CKVXAEvtSpike> lastSpike;
-        int32_t lastIndex = -1;
+        // Spike entities: where each spike's record lies (its chunk's data position and the record's offset
+        // in it), found when the spikes are counted; and the cursor of the last read, on its chunk.
+        struct SpikePlace {
+            uint64_t dataPosition;
+            int32_t offset;
+        };
+        std::vector<SpikePlace> spikePlaces;
+        std::unique_ptr<CKVXAEvent> lastSpike;
         // Blocks start in ascending time and do not overlap: time searches may bisect.
         bool bOrderedBlocks = false;
         // Bit entities: the events of the digital channel's 16 bits (this entity's bit is lSubIndex), shared

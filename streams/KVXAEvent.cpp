@@ -104,6 +104,18 @@ void CKVXAEvent::ChangeTimestamp(uint64_t delta)
     kvd::StoreU64(m_pData, kvd::LoadU64(m_pData) + delta);
 }
 
+bool CKVXAEvent::MoveToRecord(int32_t offset)
+{
+    if (!m_pData || offset < 0 || offset >= m_lChunkSize) return false;
+    const int32_t offsetWas = m_lOffset, nextWas = m_lOffsetNext;
+    m_lOffset = offset;
+    m_lOffsetNext = 0;
+    if (Read()) return true;
+    m_lOffset = offsetWas;
+    m_lOffsetNext = nextWas;
+    return false;
+}
+
 bool CKVXAEvent::ReadFirstRecord()
 {
     if (!m_pData || m_lOffset < 0 || m_lOffsetNext != 0 || m_lChunkSize <= 0 || m_lOffset >= m_lChunkSize) return false;

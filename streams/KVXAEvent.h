@@ -35,6 +35,9 @@ public:
     virtual int32_t GetSize() const { return 0; }
 
     bool Next() { return ReadNext(); }
+    // Decodes the record at `offset` of the current chunk's data; false (the cursor unmoved) when no whole
+    // record lies there.
+    bool MoveToRecord(int32_t offset);
 
     bool Get_DeepCopy() const { return m_bDeepCopy != 0; }
     CKVXAEvent* Set_DeepCopy(bool deep)

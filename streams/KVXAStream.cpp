@@ -795,6 +795,29 @@ CKVXAEvent* CKVXAStream::GetFirstEvent()
     return nullptr;
 }
 
+CKVXAEvent* CKVXAStream::GetEventsOfChunkAt(uint64_t dataPosition)
+{
+    if (!m_pStreamFile || !m_pStrmHdr || !m_pStreamFile->GetFilePointer()) return nullptr;
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    const std::size_t entry = table ? table->FindDataPosition(s, dataPosition) : kNone;
+    std::unique_ptr<CKVXAChunk> chunk;
+    if (entry != kNone) {
+        chunk = std::make_unique<CKVXAChunk>();
+        FillChunk(*chunk, *table, s, entry);
+    } else {
+        // A chunk this stream's walk did not produce (GetNextChunk reads such chunks from the file).
+        FILE* file = m_pStreamFile->GetFilePointer();
+        if (dataPosition < CKVXAChunk::kHeadSize || !kvd::SeekTo(file, dataPosition - CKVXAChunk::kHeadSize))
+            return nullptr;
+        chunk.reset(ReadChunkFrom(file));
+        if (!chunk || chunk->GetDataPosition() != dataPosition) return nullptr;
+    }
+    CKVXAEvent* cursor = chunk->GetFirstEvent();
+    if (cursor) (void)chunk.release();  // now the cursor's
+    return cursor;
+}
+
 int32_t CKVXAStream::GetNextEvent(CKVXAEvent* cursor)
 {
     (void)cursor;

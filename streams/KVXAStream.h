@@ -163,6 +163,9 @@ public:
     // ---- Event navigation; cursors returned belong to the caller ----
     // A cursor on the stream's first record; null when no chunk yields one.
     virtual CKVXAEvent* GetFirstEvent();
+    // A cursor on the first record of the chunk whose data starts at `dataPosition`; null when the stream
+    // has no such chunk or it holds no record.
+    CKVXAEvent* GetEventsOfChunkAt(uint64_t dataPosition);
     // Always 0: cursors move with CKVXAEvent::Next.
     virtual int32_t GetNextEvent(CKVXAEvent* cursor);
     // A cursor on the first record at or after `t`, or on the stream's last record when none is; null
