@@ -233,8 +233,8 @@ void CKVD::CountEventStreams(File& opened)
 {
     CKVXAStreamFile& file = *opened.reader;
     const double basetime = BaseTime(&file);
-    // The small event chunks mostly come with the windows read for the chunk heads around them, and are kept
-    // until read: one pass over the heads counts every event stream.
+    // The small event chunks mostly come with the windows read for the chunk heads around them and are kept
+    // (KeepWindowData): one pass over the heads counts every event stream.
     struct KeepWindows {
         CKVXAChunkTable* table;
         ~KeepWindows()
