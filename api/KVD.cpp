@@ -37,6 +37,13 @@ bool IsAnalogFamily(const std::string& id)
     return kind == KVXABufferKind::Analog || kind == KVXABufferKind::Digital;
 }
 bool IsDigital(const std::string& id) { return KindOf(id) == KVXABufferKind::Digital; }
+// Trigger and spike entities: their items are counted, with those of every other such entity of the file,
+// when one of them is first asked for (CountedEntity); until then their item count is 0.
+bool FromEventStream(const CKVD::DataSource& ds)
+{
+    const KVXABufferKind kind = KindOf(ds.szStreamID);
+    return kind == KVXABufferKind::Trigger || kind == KVXABufferKind::Spikes;
+}
 
 // Seconds from the recording start of something with the four from-start accessors.
 template <typename T>
@@ -112,7 +119,7 @@ CKVD::DataSource* CKVD::CountedEntity(File& file, uint32_t dwEntityID)
     if (!ds) return ds;
     // The event streams are counted before a digital channel is read: the walk over the chunk heads that
     // counting them needs then brings the small event chunks along with the heads.
-    if ((ds->fromEventStream || ds->bitEvents) && !file.eventsCounted) CountEventStreams(file);
+    if ((FromEventStream(*ds) || ds->bitEvents) && !file.eventsCounted) CountEventStreams(file);
     if (!ds->bitEvents || ds->bitEvents->Built()) return ds;
     // The channel's 16 bit entities, in bit order, share the store.
     CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
@@ -248,7 +255,7 @@ void CKVD::CountEventStreams(File& opened)
     for (int32_t i = 0; i < file.GetStreamCount(); ++i) {
         std::vector<DataSource*> records;
         for (const auto& ds : opened.entities)
-            if (ds->fromEventStream && ds->lStreamID == i) records.push_back(ds.get());
+            if (FromEventStream(*ds) && ds->lStreamID == i) records.push_back(ds.get());
         CKVXAStream* stream = file.GetStream(i);
         if (records.empty() || !stream) continue;
         if (KindOf(records[0]->szStreamID) == KVXABufferKind::Trigger)
@@ -296,7 +303,6 @@ void CKVD::AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream)
     ds->dwType = ns_ENTITY_EVENT;
     ds->single = 1;
     ds->dwMinSampleCount = ds->dwMaxSampleCount = TriggerSettings(*stream).trial ? 8 : 4;
-    ds->fromEventStream = true;
     list.push_back(std::move(ds));
 }
 
@@ -347,7 +353,6 @@ bool CKVD::AddSpikeStream(EntityList& list, int32_t i, CKVXAStream* stream)
         ds->lChannelID = channel ? channel->GetID() : -1;
         ds->szName = channel ? channel->GetName() : "";
         ds->dwType = ns_ENTITY_SEGMENT;
-        ds->fromEventStream = true;
         list.push_back(std::move(ds));
     }
     return true;

@@ -74,9 +74,6 @@ public:
         // then dwItemCount is 0. Reads move its cursors: it belongs to this file's entity list and is used
         // only by calls on this file, so a per-file lock covers it.
         std::shared_ptr<CDigitalBitEvents> bitEvents;
-        // Trigger and spike entities: their items are counted, with those of every other such entity of the
-        // file, when one of them is first asked for (CountedEntity); until then dwItemCount is 0.
-        bool fromEventStream = false;
         // Spike entities: the spike channel numbers counted as this entity's spikes (-1: none).
         int32_t lSpikeChannels[2] = {-1, -1};
         bool OwnsSpikeChannel(uint16_t channel) const

@@ -585,8 +585,8 @@ CKVXAChunkTable* CKVXAStreamFile::GetChunkTable()
             if (!m_Streams[i]) continue;
             std::memcpy(key.id, m_Streams[i]->GetDataChunkID(), 8);
             kvd::UpperId(key.id);
-            const int32_t channels = m_Streams[i]->GetChannelCount();
-            key.channelCount = m_Streams[i]->HasRawData() && channels > 0 ? static_cast<uint32_t>(channels) : 0;
+            if (m_Streams[i]->HasSampleChunks())
+                key.channelCount = static_cast<uint32_t>(m_Streams[i]->GetChannelCount());
         }
         m_pChunkTable = std::make_unique<CKVXAChunkTable>(m_pFile, m_qwFirstChunkPosition, std::move(keys));
     }

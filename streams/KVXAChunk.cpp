@@ -75,8 +75,7 @@ int32_t CKVXAChunk::ReadData(void* buffer)
     CKVXAChunkTable* table = reader && reader->GetFilePointer() == m_pFile ? reader->GetChunkTable() : nullptr;
     if (table && table->CopyKept(m_qwDataPosition, m_qwSize, buffer)) return static_cast<int32_t>(m_qwSize);
     if (!m_pFile || !kvd::ReadAt(m_pFile, m_qwDataPosition, buffer, static_cast<std::size_t>(m_qwSize))) return 0;
-    if (table && !(m_pStream->HasRawData() && m_pStream->GetChannelCount() > 0))
-        table->KeepRead(m_qwDataPosition, buffer, m_qwSize);
+    if (table && !m_pStream->HasSampleChunks()) table->KeepRead(m_qwDataPosition, buffer, m_qwSize);
     return static_cast<int32_t>(m_qwSize);
 }
 

@@ -92,6 +92,8 @@ public:
     virtual bool HasContinuousData() const;
     // True for the kinds that carry continuous raw samples ("analog", "chat", "filter", "digital").
     virtual bool HasRawData() const;
+    // Its chunks hold samples (the others hold event records).
+    bool HasSampleChunks() const { return HasRawData() && GetChannelCount() > 0; }
     // Points `data` at the format-private bytes and returns their count.
     virtual int32_t GetStreamFormatPrivate(const uint8_t*& data) const;
     // Reads the stream header at the current file position; a StreamReadResult.
