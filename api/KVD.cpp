@@ -9,8 +9,8 @@
 
 #include "api/SampleScale.h"
 #include "api/SampleTime.h"
+#include "api/TriggerSettings.h"
 #include "reader/KVXAStreamFile.h"
-#include "settings/KVXAInfoTrigger.h"
 #include "streams/KVXAChunkTable.h"
 #include "streams/KVXAEvent.h"
 #include "streams/KVXAEvtSpike.h"
@@ -273,28 +273,6 @@ void CKVD::SetOrdered(CKVXAStreamFile& file, DataSource& ds)
     ds.bOrderedBlocks = stream && BlocksOrdered(ds.vIndexTime, stream->GetMilliSamplesPerSecond());
 }
 
-namespace {
-
-// The detector settings that trigger events carry. A stream whose settings cannot be read still lists its
-// events, with neutral settings.
-struct TriggerSettings {
-    bool trial = false;
-    int32_t slope = 0;
-    bool manual = false;
-
-    explicit TriggerSettings(CKVXAStream& stream)
-    {
-        const std::unique_ptr<CKVXAInfo> block(stream.GetInfo());
-        if (const auto* info = dynamic_cast<const CKVXAInfoTrigger*>(block.get())) {
-            trial = info->TrialSynchronization();
-            slope = info->GetSlope();
-            manual = info->GetChannel() == -3;
-        }
-    }
-};
-
-}  // namespace
-
 void CKVD::AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream)
 {
     auto ds = std::make_unique<DataSource>();
@@ -309,8 +287,7 @@ void CKVD::AddTriggerStream(EntityList& list, int32_t i, CKVXAStream* stream)
 void CKVD::CountTriggers(CKVXAStream* pStream, DataSource& ds, double basetime)
 {
     const TriggerSettings settings(*pStream);
-    const uint16_t slope =
-        static_cast<uint16_t>(settings.slope < 0 ? -static_cast<int64_t>(settings.slope) : settings.slope);
+    const uint16_t slope = settings.SlopeMagnitude();
     std::vector<IndexTime> blocks;
     std::unique_ptr<CKVXAEvent> event(pStream->GetFirstEvent());
     for (uint32_t k = 0; event; ++k) {
@@ -321,8 +298,7 @@ void CKVD::CountTriggers(CKVXAStream* pStream, DataSource& ds, double basetime)
         block.dTime = SecondsFromStart(*event, basetime);
         block.bSlope = slope;
         if (trigger) {
-            block.bTrigger =
-                static_cast<uint16_t>(settings.manual ? trigger->GetManualTriggerCount() : trigger->GetADData());
+            block.bTrigger = settings.Value(*trigger);
             if (settings.trial) {
                 block.bTrialNumber = static_cast<uint16_t>(trigger->GetTrialNumber());
                 block.bStimulusNumber = static_cast<uint16_t>(trigger->GetStimulusNumber());
@@ -625,10 +601,7 @@ bool CKVD::GetFileInfo(File& opened, ns_FILEINFO* pFileInfo)
     const uint64_t stop = file->GetStopTime()->GetTimeStamp();
     pFileInfo->dTimeSpan = stop > start ? static_cast<double>((stop - start) / 1000000ULL) / 1000.0 : 0.0;
 
-    const uint32_t v1 = file->GetSoftwareVersionMajor(), v2 = file->GetSoftwareVersionMinor();
-    char app[64];
-    std::snprintf(app, sizeof app, "Vantrel %u.%u.%u.%u", v1 >> 16, v1 & 0xFFFF, v2 >> 16, v2 & 0xFFFF);
-    PutText(pFileInfo->szAppName, app);
+    PutText(pFileInfo->szAppName, WriterText(*file).c_str());
 
     pFileInfo->dwTime_Year = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(file->GetYear())));
     pFileInfo->dwTime_Month = file->GetMonth();
@@ -640,6 +613,14 @@ bool CKVD::GetFileInfo(File& opened, ns_FILEINFO* pFileInfo)
     pFileInfo->dwTime_MilliSec = file->GetMillisecond();
     PutText(pFileInfo->szFileComment, file->GetComment() ? file->GetComment() : "");
     return true;
+}
+
+std::string CKVD::WriterText(const CKVXAStreamFile& file)
+{
+    const uint32_t v1 = file.GetSoftwareVersionMajor(), v2 = file.GetSoftwareVersionMinor();
+    char app[64];
+    std::snprintf(app, sizeof app, "Vantrel %u.%u.%u.%u", v1 >> 16, v1 & 0xFFFF, v2 >> 16, v2 & 0xFFFF);
+    return app;
 }
 
 bool CKVD::GetEntityInfo(File& file, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t)

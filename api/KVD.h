@@ -129,6 +129,8 @@ public:
     bool BuildKVX2NSMap(File& file);
 
     bool GetFileInfo(File& file, ns_FILEINFO* pFileInfo);
+    // The writing program and its version, as the file information names it.
+    static std::string WriterText(const CKVXAStreamFile& file);
     bool GetEntityInfo(File& file, uint32_t dwEntityID, ns_ENTITYINFO* pEntityInfo, uint32_t size);
     bool GetAnalogInfo(File& file, uint32_t dwEntityID, ns_ANALOGINFO* pAnalogInfo, uint32_t size);
     bool GetAnalogData(File& file, uint32_t dwEntityID, uint32_t dwStartIndex, uint32_t dwIndexCount,

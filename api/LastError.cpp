@@ -47,6 +47,8 @@ void RecordFailure(const char* what, const char* detail) noexcept
     }
 }
 
+const char* LastErrorText() noexcept { return t_lastError.c_str(); }
+
 void CopyLastErrorText(char* buffer, uint32_t size) noexcept
 {
     if (!buffer || size == 0) return;

@@ -19,6 +19,8 @@ inline ns_RESULT Fail(ns_RESULT result, const std::string& text) noexcept
     RecordFailure(text);
     return result;
 }
+// The calling thread's last failure ("" while none); valid until the thread's next failure.
+const char* LastErrorText() noexcept;
 // Copies the last failure into a caller's buffer of `size` bytes, cut to fit and always terminated.
 void CopyLastErrorText(char* buffer, uint32_t size) noexcept;
 

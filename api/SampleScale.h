@@ -72,6 +72,30 @@ public:
         for (; k < n; ++k) out[k] = Scale(words[k], zero, units);
     }
 
+    // Converts `n` words into floats: each value computed as above in double precision, then rounded once.
+    void ConvertToFloat(const uint16_t* words, uint64_t n, float* out) const
+    {
+        const int32_t zero = m_bRaw ? 0 : m_wADZero;
+        const double units = m_bRaw ? 1.0 : m_dUnitsPerAD;
+        uint64_t k = 0;
+#if defined(__SSE2__)
+        const __m128i zeros = _mm_set1_epi32(zero);
+        const __m128d scale = _mm_set1_pd(units);
+        for (; k + 8 <= n; k += 8) {
+            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + k));
+            const __m128i lo = _mm_sub_epi32(_mm_unpacklo_epi16(w, _mm_setzero_si128()), zeros);
+            const __m128i hi = _mm_sub_epi32(_mm_unpackhi_epi16(w, _mm_setzero_si128()), zeros);
+            const __m128 f0 = _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(lo), scale)),
+                                            _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(lo, 8)), scale)));
+            const __m128 f1 = _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(hi), scale)),
+                                            _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(hi, 8)), scale)));
+            _mm_storeu_ps(out + k, f0);
+            _mm_storeu_ps(out + k + 4, f1);
+        }
+#endif
+        for (; k < n; ++k) out[k] = static_cast<float>(Scale(static_cast<int16_t>(words[k]), zero, units));
+    }
+
     // Orders the streaming writes of Convert before whatever the caller does next.
     static void Flush()
     {

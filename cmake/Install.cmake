@@ -8,7 +8,7 @@ set(KVD_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nsKVDLibrary)
 install(TARGETS nsKVDLibrary EXPORT nsKVDLibraryTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_BINARY_DIR}/nsKVDLibrary.so.1 DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES include/nsAPItypes.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nsKVDLibrary)
+install(FILES include/nsAPItypes.h include/kvd.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nsKVDLibrary)
 
 # The tools load the library by its soname: their run path leads from bin/ to the lib folder.
 file(RELATIVE_PATH KVD_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})

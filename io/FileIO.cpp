@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "io/ByteOrder.h"
@@ -47,6 +48,25 @@ std::size_t ReadUpTo(FILE* f, uint64_t pos, void* dst, std::size_t n)
 }
 
 bool ReadAt(FILE* f, uint64_t pos, void* dst, std::size_t n) { return ReadUpTo(f, pos, dst, n) == n; }
+
+std::size_t ReadUpToWithTrail(FILE* f, uint64_t pos, void* dst, std::size_t n, void* trail, std::size_t trailSize)
+{
+    if (pos > static_cast<uint64_t>(INT64_MAX) - n - trailSize) return ReadUpTo(f, pos, dst, n);
+    std::size_t done = 0;
+    const std::size_t total = n + trailSize;
+    while (done < total) {
+        iovec parts[2];
+        int count = 0;
+        if (done < n) parts[count++] = {static_cast<char*>(dst) + done, n - done};
+        const std::size_t intoTrail = done > n ? done - n : 0;
+        parts[count++] = {static_cast<char*>(trail) + intoTrail, trailSize - intoTrail};
+        const ssize_t got = preadv(fileno(f), parts, count, static_cast<off_t>(pos + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
 
 uint64_t FileSize(FILE* f)
 {

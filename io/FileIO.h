@@ -35,6 +35,10 @@ bool ReadAt(FILE* f, uint64_t pos, void* dst, std::size_t n);
 // Reads up to n bytes at `pos`; the number read (0 at the end of the file or on an error).
 std::size_t ReadUpTo(FILE* f, uint64_t pos, void* dst, std::size_t n);
 
+// Reads up to n bytes at `pos` into `dst` and, in the same positioned read, up to `trailSize` bytes that
+// follow them into `trail`; the number of bytes read in all (those of `dst` first).
+std::size_t ReadUpToWithTrail(FILE* f, uint64_t pos, void* dst, std::size_t n, void* trail, std::size_t trailSize);
+
 // Size of the file in bytes, leaving the position unchanged; 0 when it cannot be told.
 uint64_t FileSize(FILE* f);
 

@@ -36,7 +36,7 @@
 #include "api/LastError.h"
 #include "tools/CommandLine.h"
 #include "tools/NeuroshareHost.h"
-#include "tools/RecordingJson.h"
+#include "api/RecordingJson.h"
 #include "tools/SampleRecording.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "streams/KVXAEvtSpikeParameter.h"
 #include "streams/KVXAEvtTrigger.h"
 #include "streams/KVXAStream.h"
-#include "tools/RecordingJson.h"
+#include "api/RecordingJson.h"
 
 namespace kvdjson {
 

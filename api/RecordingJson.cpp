@@ -1,4 +1,4 @@
-#include "tools/RecordingJson.h"
+#include "api/RecordingJson.h"
 
 #include "layout/KVLayout.h"
 #include "reader/KVXAStreamFile.h"

@@ -16,7 +16,7 @@
 #include "tests/support/AnalyzerBlocks.h"
 #include "tests/support/EventRecords.h"
 #include "tests/support/SettingsBlocks.h"
-#include "tools/RecordingJson.h"
+#include "api/RecordingJson.h"
 #include "tools/SampleRecording.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "tests/support/EventRecords.h"
 #include "tests/support/SettingsBlocks.h"
 #include "tests/support/StimulatorChunkBuilder.h"
-#include "tools/RecordingJson.h"
+#include "api/RecordingJson.h"
 
 namespace {
 

@@ -1,0 +1,299 @@
+#include "api/ArrayEvents.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "api/ArrayFile.h"
+#include "api/TriggerSettings.h"
+#include "reader/KVXAStreamFile.h"
+#include "streams/KVXAChunk.h"
+#include "streams/KVXAChunkTable.h"
+#include "streams/KVXAEvent.h"
+#include "streams/KVXAEvtSpike.h"
+#include "streams/KVXAEvtTrigger.h"
+#include "streams/KVXAStream.h"
+#include "streams/KVXAStreamKind.h"
+
+namespace {
+
+// Frames scanned for bit changes at a time, and the most words such a block may take.
+constexpr int64_t kBlockFrames = 65536;
+constexpr int64_t kBlockWords = int64_t{1} << 19;
+constexpr std::size_t kChannelNumbers = 65536;
+
+// The index of the channel each spike channel number belongs to: the first channel whose ID is that number,
+// else the channel at that position when no channel has it as its ID; -1 for the others, whose spikes are
+// left out (as the Neuroshare segment entities leave them out).
+std::vector<int32_t> SpikeOwners(const CKVXAStream& stream)
+{
+    std::vector<int32_t> owner(kChannelNumbers, -1);
+    const int32_t count = stream.GetChannelCount();
+    for (int32_t r = count - 1; r >= 0; --r) {
+        const CKVXAChannel* channel = stream.GetChannel(static_cast<int16_t>(r));
+        const int32_t id = channel ? channel->GetID() : -1;
+        if (id >= 0 && static_cast<std::size_t>(id) < kChannelNumbers) owner[static_cast<std::size_t>(id)] = r;
+    }
+    for (int32_t r = 0; r < count && static_cast<std::size_t>(r) < kChannelNumbers; ++r)
+        if (owner[static_cast<std::size_t>(r)] == -1) owner[static_cast<std::size_t>(r)] = r;
+    return owner;
+}
+
+}  // namespace
+
+CArrayEvents::CArrayEvents(CArrayFile& file) : m_File(file), m_Streams(static_cast<std::size_t>(file.StreamCount()))
+{
+    for (int32_t i = 0; i < file.StreamCount(); ++i) {
+        m_Kinds.push_back(Classify(i));
+        m_Streams[static_cast<std::size_t>(i)].kind = m_Kinds.back();
+    }
+}
+
+CArrayEvents::Kind CArrayEvents::KindOf(int32_t stream) const { return m_Kinds.at(static_cast<std::size_t>(stream)); }
+
+CArrayEvents::Kind CArrayEvents::Classify(int32_t index) const
+{
+    const CKVXAStream* stream = m_File.Stream(index);
+    if (!stream) return Kind::None;
+    switch (stream->GetKind()) {
+    case KVXAStreamKind::Spikes: return Kind::Spikes;
+    case KVXAStreamKind::Trigger: return Kind::Triggers;
+    case KVXAStreamKind::Digital: return stream->HasSampleChunks() ? Kind::Bits : Kind::None;
+    default: return Kind::None;
+    }
+}
+
+void CArrayEvents::Known(int32_t stream, int64_t& events, int32_t& samples)
+{
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    const Index& index = m_Streams.at(static_cast<std::size_t>(stream));
+    events = index.kind != Kind::None && index.counted ? index.count : -1;
+    samples = index.kind != Kind::Spikes ? 0 : index.counted ? index.maxSamples : -1;
+}
+
+int64_t CArrayEvents::Count(int32_t stream)
+{
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    Index& index = m_Streams.at(static_cast<std::size_t>(stream));
+    if (index.kind == Kind::None) return -1;
+    if (!index.counted) {
+        if (index.kind == Kind::Bits)
+            CountBits(stream, index);
+        else
+            CountRecords();
+    }
+    return index.counted ? index.count : -1;
+}
+
+// ---- Spikes and triggers ------------------------------------------------------------------------------
+
+void CArrayEvents::CountRecords()
+{
+    const std::lock_guard<std::mutex> hold(m_File.Lock());
+    CKVXAStreamFile& reader = m_File.Reader();
+    // The small event chunks come with the windows read for the chunk heads around them and are kept for
+    // the reads that follow (within the process's cache budget).
+    struct KeepWindows {
+        CKVXAChunkTable* table;
+        ~KeepWindows()
+        {
+            if (table) table->KeepWindowData(false);
+        }
+    } keep{reader.GetChunkTable()};
+    if (keep.table) keep.table->KeepWindowData(true);
+    for (int32_t i = 0; i < m_File.StreamCount(); ++i) {
+        Index& current = m_Streams[static_cast<std::size_t>(i)];
+        CKVXAStream* stream = m_File.Stream(i);
+        if (!stream || (current.kind != Kind::Spikes && current.kind != Kind::Triggers)) continue;
+        // Counted aside and handed over whole: a count that fails on the way (memory) is redone by the next.
+        Index counted;
+        counted.kind = current.kind;
+        if (counted.kind == Kind::Spikes) counted.owner = SpikeOwners(*stream);
+        uint64_t chunk = UINT64_MAX;
+        std::unique_ptr<CKVXAEvent> event(stream->GetFirstEvent());
+        while (event) {
+            const auto* spike =
+                counted.kind == Kind::Spikes ? dynamic_cast<const CKVXAEvtSpike*>(event.get()) : nullptr;
+            if (counted.kind == Kind::Triggers || (spike && counted.owner[spike->GetChannel()] >= 0)) {
+                const CKVXAChunk* at = event->Get_Chunk();
+                const uint64_t position = at ? at->GetDataPosition() : 0;
+                if (position != chunk) counted.marks.push_back({position, counted.count});
+                chunk = position;
+                ++counted.count;
+                if (spike) counted.maxSamples = std::max(counted.maxSamples, spike->GetCount());
+            }
+            if (!event->Next()) break;
+        }
+        counted.counted = true;
+        current = std::move(counted);
+    }
+    m_bRecordsCounted = true;
+}
+
+template <typename Visit>
+int64_t CArrayEvents::WalkRecords(int32_t stream, const Index& index, int64_t first, int64_t count, Visit visit)
+{
+    auto mark = std::upper_bound(index.marks.begin(), index.marks.end(), first,
+                                 [](int64_t value, const Mark& m) { return value < m.first; });
+    if (mark == index.marks.begin() || count <= 0) return 0;
+    --mark;
+    CKVXAStream* s = m_File.Stream(stream);
+    std::unique_ptr<CKVXAEvent> cursor(s ? s->GetEventsOfChunkAt(mark->dataPosition) : nullptr);
+    int64_t i = mark->first;
+    int64_t handed = 0;
+    while (cursor) {
+        bool counts = index.kind == Kind::Triggers;
+        if (index.kind == Kind::Spikes) {
+            const auto* spike = dynamic_cast<const CKVXAEvtSpike*>(cursor.get());
+            counts = spike && index.owner[spike->GetChannel()] >= 0;
+        }
+        if (counts) {
+            if (i >= first) {
+                visit(*cursor, i - first);
+                if (++handed == count) break;
+            }
+            ++i;
+        }
+        if (!cursor->Next()) break;
+    }
+    return handed;
+}
+
+int64_t CArrayEvents::ReadSpikes(int32_t stream, int64_t first, int64_t count, kvd_spike* spikes, uint16_t* waveforms,
+                                 int32_t waveformSamples)
+{
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    const std::lock_guard<std::mutex> file(m_File.Lock());
+    const Index& index = m_Streams.at(static_cast<std::size_t>(stream));
+    CKVXAStream* s = m_File.Stream(stream);
+    const uint16_t adZero = s->GetADZero();
+    const auto width = static_cast<std::size_t>(std::max(0, waveformSamples));
+    std::vector<int16_t> words;
+    return WalkRecords(stream, index, first, count, [&](const CKVXAEvent& event, int64_t k) {
+        const auto& spike = static_cast<const CKVXAEvtSpike&>(event);
+        const int32_t channel = index.owner[spike.GetChannel()];
+        const int32_t samples = std::max(0, spike.GetCount());
+        if (spikes) {
+            const CKVXAChannel* info = s->GetChannel(static_cast<int16_t>(channel));
+            spikes[k] = {m_File.SinceStart(event.GetRawTimeStamp()), channel, info ? info->GetHWID() : -1,
+                         static_cast<int16_t>(spike.GetUnitID()), samples};
+        }
+        if (waveforms && width > 0) {
+            uint16_t* dst = waveforms + static_cast<std::size_t>(k) * width;
+            words.resize(static_cast<std::size_t>(samples));
+            if (samples > 0) spike.GetADDataArray(words.data());
+            const std::size_t n = std::min(width, words.size());
+            for (std::size_t j = 0; j < n; ++j) dst[j] = static_cast<uint16_t>(words[j]);
+            std::fill(dst + n, dst + width, adZero);
+        }
+    });
+}
+
+int64_t CArrayEvents::ReadTriggers(int32_t stream, int64_t first, int64_t count, kvd_trigger* out)
+{
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    const std::lock_guard<std::mutex> file(m_File.Lock());
+    const Index& index = m_Streams.at(static_cast<std::size_t>(stream));
+    const TriggerSettings settings(*m_File.Stream(stream));
+    return WalkRecords(stream, index, first, count, [&](const CKVXAEvent& event, int64_t k) {
+        kvd_trigger trigger{m_File.SinceStart(event.GetRawTimeStamp()), 0, settings.SlopeMagnitude(), 0, 0};
+        if (const auto* record = dynamic_cast<const CKVXAEvtTrigger*>(&event)) {
+            trigger.value = settings.Value(*record);
+            if (settings.trial) {
+                trigger.trial = static_cast<uint16_t>(record->GetTrialNumber());
+                trigger.stimulus = static_cast<uint16_t>(record->GetStimulusNumber());
+            }
+        }
+        out[k] = trigger;
+    });
+}
+
+// ---- Bit changes --------------------------------------------------------------------------------------
+
+template <typename Visit>
+void CArrayEvents::ScanBits(int32_t stream, const Index& index, std::size_t block, Visit visit)
+{
+    CArrayFile::Geometry geometry;
+    {
+        const std::lock_guard<std::mutex> file(m_File.Lock());
+        geometry = m_File.GeometryOf(stream);
+    }
+    const auto k = static_cast<std::size_t>(geometry.channels);
+    const int64_t frames = index.blockFrames;
+    std::vector<uint16_t> words(static_cast<std::size_t>(frames) * k);
+    std::vector<uint16_t> previous(k);
+    // A sweep's first frame is compared with nothing, as is a frame after frames that cannot be read.
+    const std::vector<int64_t>& starts = geometry.sweepFirst;
+    auto segmentStart = [&](int64_t frame) {
+        return frame == 0 || std::binary_search(starts.begin(), starts.end(), frame);
+    };
+    int64_t start = static_cast<int64_t>(block) * frames;
+    bool havePrevious = false;
+    if (start > 0 && start < geometry.frameCount && !segmentStart(start))
+        havePrevious = m_File.ReadFrames(stream, start - 1, 1, nullptr, 0, previous.data()).complete;
+    int64_t i = index.blockFirst.at(block);
+    for (; start < geometry.frameCount; start += frames) {
+        const int64_t n = std::min(frames, geometry.frameCount - start);
+        const int64_t got = m_File.ReadFrames(stream, start, n, nullptr, 0, words.data()).frames;
+        const uint16_t* row = words.data();
+        for (int64_t f = 0; f < got; ++f, row += k) {
+            const int64_t frame = start + f;
+            if (havePrevious && !segmentStart(frame)) {
+                for (std::size_t c = 0; c < k; ++c) {
+                    const unsigned change = static_cast<unsigned>(row[c] ^ previous[c]);
+                    for (int bit = 0; change >> bit; ++bit)
+                        if ((change >> bit) & 1u && !visit(frame, c, bit, (row[c] >> bit) & 1u, i++)) return;
+                }
+            }
+            std::copy(row, row + k, previous.begin());
+            havePrevious = true;
+        }
+        if (got < n) havePrevious = false;
+        if (!visit(start + frames, 0, -1, 0, i)) return;  // the end of a block
+    }
+}
+
+void CArrayEvents::CountBits(int32_t stream, Index& index)
+{
+    int64_t frameCount = 0;
+    int32_t channels = 0;
+    {
+        const std::lock_guard<std::mutex> file(m_File.Lock());
+        const CArrayFile::Geometry& geometry = m_File.GeometryOf(stream);
+        frameCount = geometry.frameCount;
+        channels = geometry.channels;
+    }
+    Index counted;
+    counted.kind = Kind::Bits;
+    counted.blockFrames = std::max<int64_t>(1, std::min(kBlockFrames, kBlockWords / std::max(1, channels)));
+    counted.blockFirst.assign(1, 0);
+    counted.blockFirst.reserve(static_cast<std::size_t>(frameCount / counted.blockFrames) + 2);
+    ScanBits(stream, counted, 0, [&](int64_t, std::size_t, int bit, unsigned, int64_t i) {
+        if (bit < 0)
+            counted.blockFirst.push_back(i);  // the changes before the next block
+        else
+            counted.count = i + 1;
+        return true;
+    });
+    counted.count = counted.blockFirst.back();
+    counted.counted = true;
+    index = std::move(counted);
+}
+
+int64_t CArrayEvents::ReadBitChanges(int32_t stream, int64_t first, int64_t count, kvd_bit_change* out)
+{
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    const Index& index = m_Streams.at(static_cast<std::size_t>(stream));
+    if (count <= 0 || index.blockFirst.size() < 2) return 0;
+    // The block whose changes include `first`: the last one that starts at or before it.
+    const auto it = std::upper_bound(index.blockFirst.begin(), index.blockFirst.end() - 1, first);
+    const auto block = static_cast<std::size_t>(it - index.blockFirst.begin()) - 1;
+    int64_t handed = 0;
+    ScanBits(stream, index, block, [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+        if (bit < 0 || i < first) return true;
+        out[handed] = {0, frame, static_cast<int32_t>(channel), bit, static_cast<int32_t>(level), 0};
+        return ++handed < count;
+    });
+    const std::lock_guard<std::mutex> file(m_File.Lock());
+    for (int64_t j = 0; j < handed; ++j) out[j].time_ns = m_File.FrameTime(stream, out[j].frame);
+    return handed;
+}
