@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "api/ArrayFile.h"
 #include "api/TriggerSettings.h"
 #include "reader/KVXAStreamFile.h"
@@ -39,6 +43,23 @@ std::vector<int32_t> SpikeOwners(const CKVXAStream& stream)
     for (int32_t r = 0; r < count && static_cast<std::size_t>(r) < kChannelNumbers; ++r)
         if (owner[static_cast<std::size_t>(r)] == -1) owner[static_cast<std::size_t>(r)] = r;
     return owner;
+}
+
+// The first word at or after `i` (at least `k`) that differs from the word `k` before it, that is the same
+// channel in the frame before; `n` when none does.
+std::size_t NextDifference(const uint16_t* words, std::size_t i, std::size_t n, std::size_t k)
+{
+#if defined(__SSE2__)
+    for (; i + 8 <= n; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + i - k));
+        const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(a, b)));
+        if (same != 0xFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~same & 0xFFFFu)) / 2;
+    }
+#endif
+    for (; i < n; ++i)
+        if (words[i] != words[i - k]) return i;
+    return n;
 }
 
 }  // namespace
@@ -177,8 +198,13 @@ int64_t CArrayEvents::ReadSpikes(int32_t stream, int64_t first, int64_t count, k
         const int32_t samples = std::max(0, spike.GetCount());
         if (spikes) {
             const CKVXAChannel* info = s->GetChannel(static_cast<int16_t>(channel));
-            spikes[k] = {m_File.SinceStart(event.GetRawTimeStamp()), channel, info ? info->GetHWID() : -1,
-                         static_cast<int16_t>(spike.GetUnitID()), samples};
+            spikes[k] = {m_File.SinceStart(event.GetRawTimeStamp()),
+                         channel,
+                         info ? info->GetHWID() : -1,
+                         static_cast<int16_t>(spike.GetUnitID()),
+                         samples,
+                         static_cast<int32_t>(std::min<uint32_t>(spike.GetPreEvent(), INT32_MAX)),
+                         0};
         }
         if (waveforms && width > 0) {
             uint16_t* dst = waveforms + static_cast<std::size_t>(k) * width;
@@ -240,23 +266,35 @@ void CArrayEvents::ScanBits(int32_t stream, const Mark& from, Visit visit)
     if (start > 0 && start < geometry.frameCount && !segmentStart(start))
         havePrevious = m_File.ReadFrames(stream, start - 1, 1, nullptr, 0, previous.data()).complete;
     int64_t i = from.first;
+    // The changes of one frame against the frame before; false when visit asks to stop.
+    auto frameChanges = [&](int64_t frame, const uint16_t* row, const uint16_t* prior) {
+        if (segmentStart(frame)) return true;
+        bool begun = false;
+        for (std::size_t c = 0; c < k; ++c) {
+            const unsigned change = static_cast<unsigned>(row[c] ^ prior[c]);
+            if (!change) continue;
+            if (!begun && !visit(frame, std::size_t{0}, -1, 0u, i)) return false;
+            begun = true;
+            for (int bit = 0; change >> bit; ++bit)
+                if ((change >> bit) & 1u && !visit(frame, c, bit, (row[c] >> bit) & 1u, i++)) return false;
+        }
+        return true;
+    };
     while (start < geometry.frameCount) {
+        if (!visit(start, std::size_t{0}, -2, 0u, i)) return;
         const int64_t n = std::min(block, geometry.frameCount - start);
         const int64_t got = m_File.ReadFrames(stream, start, n, nullptr, 0, words.data()).frames;
-        const uint16_t* row = words.data();
-        for (int64_t f = 0; f < got; ++f, row += k) {
-            const int64_t frame = start + f;
-            if (!visit(frame, std::size_t{0}, -1, 0u, i)) return;
-            if (havePrevious && !segmentStart(frame)) {
-                for (std::size_t c = 0; c < k; ++c) {
-                    const unsigned change = static_cast<unsigned>(row[c] ^ previous[c]);
-                    for (int bit = 0; change >> bit; ++bit)
-                        if ((change >> bit) & 1u && !visit(frame, c, bit, (row[c] >> bit) & 1u, i++)) return;
-                }
-            }
-            std::copy(row, row + k, previous.begin());
-            havePrevious = true;
+        const uint16_t* base = words.data();
+        const std::size_t end = static_cast<std::size_t>(got) * k;
+        if (got > 0 && havePrevious && !frameChanges(start, base, previous.data())) return;
+        // Only the frames that differ from the frame before are looked at.
+        for (std::size_t w = NextDifference(base, k, end, k); w < end; w = NextDifference(base, w, end, k)) {
+            const std::size_t f = w / k;
+            if (!frameChanges(start + static_cast<int64_t>(f), base + f * k, base + (f - 1) * k)) return;
+            w = (f + 1) * k;
         }
+        if (got > 0) std::copy(base + end - k, base + end, previous.begin());
+        havePrevious = got > 0;
         if (got < n) {
             havePrevious = false;
             start = nextSegment(start + got);
@@ -277,11 +315,12 @@ void CArrayEvents::CountBits(int32_t stream, Index& index)
             counted.count = i + 1;
             return true;
         }
+        // A block or a frame with changes begins: a checkpoint where the last one lies far enough back.
         const Mark& last = counted.checkpoints.back();
-        if (frame - static_cast<int64_t>(last.dataPosition) >= kCheckpointFrames ||
-            i - last.first >= kCheckpointChanges)
+        if ((bit == -2 && frame - static_cast<int64_t>(last.dataPosition) >= kCheckpointFrames) ||
+            (bit == -1 && i - last.first >= kCheckpointChanges))
             counted.checkpoints.push_back({static_cast<uint64_t>(frame), i});
-        frames = frame + 1;
+        frames = std::max(frames, frame);
         return true;
     });
     counted.checkpoints.push_back({static_cast<uint64_t>(frames), counted.count});

@@ -64,9 +64,9 @@ private:
     // counted record with its index to visit(cursor, index) from `first` on, `count` in all; the number handed.
     template <typename Visit>
     int64_t WalkRecords(int32_t stream, const Index& index, int64_t first, int64_t count, Visit visit);
-    // Scans the frames from checkpoint `from` on, calling visit(frame, -1, -1, 0, index) as each frame begins
-    // (index: the changes before it) and visit(frame, channel, bit, level, index) for each change, until
-    // visit returns false.
+    // Scans the frames from checkpoint `from` on, calling visit(frame, 0, bit, 0, index) with bit -2 as each
+    // block of frames begins and with bit -1 as each frame with changes begins (index: the changes before
+    // it), and visit(frame, channel, bit, level, index) for each change, until visit returns false.
     template <typename Visit>
     void ScanBits(int32_t stream, const Mark& from, Visit visit);
 

@@ -106,19 +106,10 @@ void CArrayFile::Measure(int32_t index, StreamState& state)
     geometry.channels = stream ? std::max(0, stream->GetChannelCount()) : 0;
     geometry.frames = stream && stream->HasSampleChunks();
     if (geometry.frames && !Triggered()) {
-        // The frames of the recording's span, as the Neuroshare entities count them (whole milliseconds at
-        // the file's rate), but never more than the file could hold.
-        const uint64_t start = m_pReader->GetStartTime()->GetTimeStamp();
-        const uint64_t stop = m_pReader->GetStopTime()->GetTimeStamp();
-        const int32_t msps = m_pReader->GetMillisamplesPerSecond();
-        uint64_t frames = 0;
-        if (stop > start && msps > 0) {
-            const uint64_t ms = (stop - start) / 1000000ULL;
-            const uint64_t m = static_cast<uint64_t>(msps);
-            frames = ms > UINT64_MAX / m ? UINT64_MAX : ms * m / 1000000ULL;
-        }
+        // The frames of the recording's span, as the Neuroshare entities count them, but never more than
+        // the file could hold.
         const uint64_t fits = m_pReader->GetFileSize() / (2 * static_cast<uint64_t>(geometry.channels));
-        geometry.frameCount = static_cast<int64_t>(std::min(frames, fits));
+        geometry.frameCount = static_cast<int64_t>(std::min(stream->RecordingSamples(), fits));
     } else if (geometry.frames) {
         // Sweep after sweep, each as many frames as its span holds.
         CKVXAStream* mutableStream = Stream(index);
@@ -152,6 +143,15 @@ int64_t CArrayFile::FrameTime(int32_t stream, int64_t frame)
     const std::size_t sweep = SweepOf(geometry, frame);
     return SinceStart(m_pReader->GetSweepRawStartTimeAt(static_cast<int32_t>(sweep))) +
            FramesToNs(frame - geometry.sweepFirst[sweep], msps);
+}
+
+int64_t CArrayFile::FramesPerChunk(int32_t stream)
+{
+    const Geometry& geometry = GeometryOf(stream);
+    CKVXAChunkTable* table = m_pReader->GetChunkTable();
+    const auto s = static_cast<std::size_t>(stream);
+    if (!geometry.frames || !table || s >= table->StreamCount() || !table->Has(s, 0)) return 0;
+    return static_cast<int64_t>(table->At(s, 0).size / 2 / static_cast<uint64_t>(geometry.channels));
 }
 
 // ---- Where frames lie ---------------------------------------------------------------------------------

@@ -51,6 +51,8 @@ public:
     static std::size_t SweepOf(const Geometry& geometry, int64_t frame);
     // Frame `frame` of a stream as nanoseconds since the start of the recording.
     int64_t FrameTime(int32_t stream, int64_t frame);
+    // The frames of the stream's first data chunk; 0 when it has none.
+    int64_t FramesPerChunk(int32_t stream);
 
     // The outcome of a read of frames: the frames delivered before the first that could not be read.
     struct ReadResult {

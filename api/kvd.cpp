@@ -438,6 +438,15 @@ int64_t kvd_read_frames_scaled(kvd_file* file, int32_t stream, int64_t first, in
     return ReadFramesCall(file, stream, first, count, channels, channel_count, out);
 }
 
+int64_t kvd_frames_per_chunk(kvd_file* file, int32_t stream)
+{
+    return ArrayCall([&]() -> int64_t {
+        if (const int result = CheckStream(file, stream)) return result;
+        const std::lock_guard<std::mutex> hold(file->file.Lock());
+        return file->file.FramesPerChunk(stream);
+    });
+}
+
 int64_t kvd_count_events(kvd_file* file, int32_t stream)
 {
     return ArrayCall([&]() -> int64_t {
