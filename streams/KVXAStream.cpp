@@ -485,7 +485,8 @@ const int16_t* CKVXAStream::LoadEntry(CKVXAChunkTable& table, std::size_t s, std
     }
     m_lLoadedEntry = kNone;
     auto* bytes = reinterpret_cast<uint8_t*>(m_ChunkData.data());
-    if (!table.CopyKept(e.dataPosition, e.size, bytes)) {
+    // A small chunk whose head the table has just read mostly lies in the window read for that head.
+    if (!table.CopyKept(e.dataPosition, e.size, bytes) && !table.CopyWindowed(e.dataPosition, e.size, bytes)) {
         const std::size_t size = static_cast<std::size_t>(e.size);
         const std::size_t got = kvd::ReadUpTo(m_pStreamFile->GetFilePointer(), e.dataPosition, bytes, size + trail);
         if (got < size) return nullptr;
