@@ -42,7 +42,7 @@ expect_host_output() {
 # find_package(nsKVDLibrary) and the imported target.
 neuroshare=$tmp/neuroshare-host
 mkdir "$neuroshare"
-cp "$src/examples/CMakeLists.txt" "$neuroshare/"
+cp "$src/examples/CMakeLists.txt" "$src/examples/array_host.c" "$neuroshare/"
 sed 's|^#include <nsKVDLibrary/nsAPItypes.h>$|#include "nsAPItypes.h"|' "$src/examples/example_host.c" \
   >"$neuroshare/example_host.c"
 grep -q '^#include "nsAPItypes.h"$' "$neuroshare/example_host.c" ||
@@ -62,6 +62,10 @@ for host in "$src/examples" "$neuroshare"; do
   "$tmp/$name-build/example_host" "$tmp/sample.kvd" >"$tmp/$name-find_package.out"
   expect_host_output "$tmp/$name-find_package.out" "$name, find_package build"
 done
+# The array interface's host, built through find_package above, reads a window of every channel.
+"$tmp/examples-build/array_host" "$tmp/sample.kvd" 0.5 0.1 >"$tmp/array_host.out" &&
+  grep -q '^frames 12500 to 14999 of elec0001, in V:' "$tmp/array_host.out" ||
+  { cat "$tmp/array_host.out" >&2; fail "the array host read no window"; }
 
 # A host that loads the library by its soname, as Python's ctypes does.
 LD_LIBRARY_PATH=$libdir python3 -c 'import ctypes; ctypes.CDLL("nsKVDLibrary.so.1").ns_GetLibraryInfo' ||
