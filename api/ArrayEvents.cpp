@@ -26,6 +26,8 @@ constexpr int64_t kBlockFrames = 65536;
 constexpr int64_t kBlockWords = int64_t{1} << 19;
 constexpr int64_t kCheckpointFrames = 65536;
 constexpr int64_t kCheckpointChanges = 4096;
+// A stream with at most this many bit changes keeps them all from counting (12 bytes each).
+constexpr std::size_t kKeptChanges = 65536;
 constexpr std::size_t kChannelNumbers = 65536;
 
 // The index of the channel each spike channel number belongs to: the first channel whose ID is that number,
@@ -310,19 +312,27 @@ void CArrayEvents::CountBits(int32_t stream, Index& index)
     counted.kind = Kind::Bits;
     counted.checkpoints.push_back({0, 0});
     int64_t frames = 0;
-    ScanBits(stream, counted.checkpoints.front(), [&](int64_t frame, std::size_t, int bit, unsigned, int64_t i) {
-        if (bit >= 0) {
-            counted.count = i + 1;
-            return true;
-        }
-        // A block or a frame with changes begins: a checkpoint where the last one lies far enough back.
-        const Mark& last = counted.checkpoints.back();
-        if ((bit == -2 && frame - static_cast<int64_t>(last.dataPosition) >= kCheckpointFrames) ||
-            (bit == -1 && i - last.first >= kCheckpointChanges))
-            counted.checkpoints.push_back({static_cast<uint64_t>(frame), i});
-        frames = std::max(frames, frame);
-        return true;
-    });
+    bool keep = true;
+    ScanBits(stream, counted.checkpoints.front(),
+             [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+                 if (bit >= 0) {
+                     counted.count = i + 1;
+                     if (keep && counted.changes.size() < kKeptChanges && channel < (std::size_t{1} << 22))
+                         counted.changes.emplace_back(
+                             frame, static_cast<int32_t>(channel << 8 | static_cast<unsigned>(bit) << 1 | level));
+                     else if (keep)
+                         keep = false;
+                     return true;
+                 }
+                 // A block or a frame with changes begins: a checkpoint where the last one lies far enough back.
+                 const Mark& last = counted.checkpoints.back();
+                 if ((bit == -2 && frame - static_cast<int64_t>(last.dataPosition) >= kCheckpointFrames) ||
+                     (bit == -1 && i - last.first >= kCheckpointChanges))
+                     counted.checkpoints.push_back({static_cast<uint64_t>(frame), i});
+                 frames = std::max(frames, frame);
+                 return true;
+             });
+    if (!keep) std::vector<std::pair<int64_t, int32_t>>().swap(counted.changes);
     counted.checkpoints.push_back({static_cast<uint64_t>(frames), counted.count});
     counted.counted = true;
     index = std::move(counted);
@@ -338,11 +348,18 @@ int64_t CArrayEvents::ReadBitChanges(int32_t stream, int64_t first, int64_t coun
                                      [](int64_t value, const Mark& m) { return value < m.first; });
     if (it == index.checkpoints.begin()) return 0;
     int64_t handed = 0;
-    ScanBits(stream, *(it - 1), [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
-        if (bit < 0 || i < first) return true;
-        out[handed] = {0, frame, static_cast<int32_t>(channel), bit, static_cast<int32_t>(level), 0};
-        return ++handed < count;
-    });
+    if (static_cast<int64_t>(index.changes.size()) == index.count) {
+        for (; handed < count && first + handed < index.count; ++handed) {
+            const auto& [frame, packed] = index.changes[static_cast<std::size_t>(first + handed)];
+            out[handed] = {0, frame, packed >> 8, (packed >> 1) & 15, packed & 1, 0};
+        }
+    } else {
+        ScanBits(stream, *(it - 1), [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+            if (bit < 0 || i < first) return true;
+            out[handed] = {0, frame, static_cast<int32_t>(channel), bit, static_cast<int32_t>(level), 0};
+            return ++handed < count;
+        });
+    }
     const std::lock_guard<std::mutex> file(m_File.Lock());
     for (int64_t j = 0; j < handed; ++j) out[j].time_ns = m_File.FrameTime(stream, out[j].frame);
     return handed;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "include/kvd.h"
@@ -53,8 +54,10 @@ private:
         std::vector<Mark> marks;
         // Spikes: the channel index a spike's channel number belongs to (-1: none), for every number.
         std::vector<int32_t> owner;
-        // Bit changes: checkpoints in ascending frames, from frame 0 on, and one at the end.
+        // Bit changes: checkpoints in ascending frames, from frame 0 on, and one at the end; and, where the
+        // stream has few changes, the changes themselves (frame, and channel << 8 | bit << 1 | level).
         std::vector<Mark> checkpoints;  // dataPosition: the frame
+        std::vector<std::pair<int64_t, int32_t>> changes;
     };
 
     Kind Classify(int32_t stream) const;
