@@ -118,14 +118,7 @@ void CArrayEvents::CountRecords()
     CKVXAStreamFile& reader = m_File.Reader();
     // The small event chunks come with the windows read for the chunk heads around them and are kept for
     // the reads that follow (within the process's cache budget).
-    struct KeepWindows {
-        CKVXAChunkTable* table;
-        ~KeepWindows()
-        {
-            if (table) table->KeepWindowData(false);
-        }
-    } keep{reader.GetChunkTable()};
-    if (keep.table) keep.table->KeepWindowData(true);
+    const CKeptWindows keep(reader.GetChunkTable());
     for (int32_t i = 0; i < m_File.StreamCount(); ++i) {
         Index& current = m_Streams[static_cast<std::size_t>(i)];
         CKVXAStream* stream = m_File.Stream(i);

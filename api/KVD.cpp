@@ -45,25 +45,6 @@ bool FromEventStream(const CKVD::DataSource& ds)
     return kind == KVXABufferKind::Trigger || kind == KVXABufferKind::Spikes;
 }
 
-// While it lives, the chunk table keeps the event chunks that come with the windows read for the chunk heads
-// (KeepWindowData), so that one pass over the heads serves every event stream.
-class KeptWindows {
-public:
-    explicit KeptWindows(CKVXAChunkTable* table) : m_pTable(table)
-    {
-        if (m_pTable) m_pTable->KeepWindowData(true);
-    }
-    ~KeptWindows()
-    {
-        if (m_pTable) m_pTable->KeepWindowData(false);
-    }
-    KeptWindows(const KeptWindows&) = delete;
-    KeptWindows& operator=(const KeptWindows&) = delete;
-
-private:
-    CKVXAChunkTable* m_pTable;
-};
-
 // Seconds from the recording start of something with the four from-start accessors.
 template <typename T>
 double SecondsFromStart(const T& t, double basetime)
@@ -144,7 +125,7 @@ CKVD::DataSource* CKVD::CountedEntity(File& file, uint32_t dwEntityID)
     // channel's chunks are small chunks too: when its bits are counted in the same call they are counted
     // first, so that their walk drives the pass and finds each of its chunks in the window read for the
     // chunk's head instead of reading it again; the event streams then find their chunks kept.
-    KeptWindows keep(events ? file.reader->GetChunkTable() : nullptr);
+    CKeptWindows keep(events ? file.reader->GetChunkTable() : nullptr);
     if (bits) CountBitEntities(file, *ds);
     if (events) CountEventStreams(file);
     return ds;

@@ -129,3 +129,22 @@ private:
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
 };
+
+// While it lives, the table keeps the event chunks that come with the windows read for the chunk heads
+// (KeepWindowData), so that one pass over the heads serves every event stream.
+class CKeptWindows {
+public:
+    explicit CKeptWindows(CKVXAChunkTable* table) : m_pTable(table)
+    {
+        if (m_pTable) m_pTable->KeepWindowData(true);
+    }
+    ~CKeptWindows()
+    {
+        if (m_pTable) m_pTable->KeepWindowData(false);
+    }
+    CKeptWindows(const CKeptWindows&) = delete;
+    CKeptWindows& operator=(const CKeptWindows&) = delete;
+
+private:
+    CKVXAChunkTable* m_pTable;
+};
