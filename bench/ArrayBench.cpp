@@ -113,6 +113,21 @@ void Report(const char* what, const Timing& t, const char* target)
                 Median(t.ratios), *low, *high, t.addedMB, target);
 }
 
+// Calls visit(index, description) for every stream of the file.
+template <typename Visit>
+void ForEachStream(kvd_file* f, Visit visit)
+{
+    kvd_file_info file{};
+    file.size = sizeof file;
+    kvd_get_file_info(f, &file);
+    for (int32_t s = 0; s < file.stream_count; ++s) {
+        kvd_stream_info stream{};
+        stream.size = sizeof stream;
+        kvd_get_stream_info(f, s, &stream);
+        visit(s, stream);
+    }
+}
+
 void Check(int64_t got, int64_t wanted)
 {
     if (got == wanted) return;
@@ -238,34 +253,22 @@ int main(int argc, char** argv)
     Report("(5) open and describe every stream and channel",
            Measure(path, runs,
                    [&](kvd_file* f) {
-                       kvd_file_info file{};
-                       file.size = sizeof file;
-                       kvd_get_file_info(f, &file);
-                       for (int32_t s = 0; s < file.stream_count; ++s) {
-                           kvd_stream_info stream{};
-                           stream.size = sizeof stream;
-                           kvd_get_stream_info(f, s, &stream);
+                       ForEachStream(f, [&](int32_t s, const kvd_stream_info& stream) {
                            for (int32_t c = 0; c < stream.channel_count; ++c) {
                                kvd_channel_info channel{};
                                channel.size = sizeof channel;
                                kvd_get_channel_info(f, s, c, &channel);
                                g_sink += static_cast<uint64_t>(channel.hwid);
                            }
-                       }
+                       });
                    }),
            "<= 0.05");
 
     Report("(6) every spike of the file with its waveform",
            Measure(path, runs,
                    [&](kvd_file* f) {
-                       kvd_file_info file{};
-                       file.size = sizeof file;
-                       kvd_get_file_info(f, &file);
-                       for (int32_t s = 0; s < file.stream_count; ++s) {
-                           kvd_stream_info stream{};
-                           stream.size = sizeof stream;
-                           kvd_get_stream_info(f, s, &stream);
-                           if (stream.content != KVD_CONTENT_SPIKES) continue;
+                       ForEachStream(f, [&](int32_t s, kvd_stream_info stream) {
+                           if (stream.content != KVD_CONTENT_SPIKES) return;
                            const int64_t n = kvd_count_events(f, s);
                            kvd_get_stream_info(f, s, &stream);
                            std::vector<kvd_spike> spikes(static_cast<std::size_t>(n));
@@ -273,7 +276,7 @@ int main(int argc, char** argv)
                            Check(kvd_read_spikes(f, s, 0, n, spikes.data(), waveforms.data(), stream.samples_per_event),
                                  n);
                            g_sink += waveforms.empty() ? 0 : waveforms.back();
-                       }
+                       });
                    }),
            "<= 0.1");
 
