@@ -101,13 +101,33 @@ int64_t CArrayEvents::Count(int32_t stream)
     const std::lock_guard<std::mutex> hold(m_Lock);
     Index& index = m_Streams.at(static_cast<std::size_t>(stream));
     if (index.kind == Kind::None) return -1;
-    if (!index.counted) {
-        if (index.kind == Kind::Bits)
-            CountBits(stream, index);
-        else
-            CountRecords();
-    }
+    // A digital stream's count reads its chunks, whose windows bring the event chunks along: every event
+    // stream is counted then. Spikes and triggers alone need only their own chunks.
+    if (!index.counted) CountAll(index.kind == Kind::Bits);
     return index.counted ? index.count : -1;
+}
+
+void CArrayEvents::CountAll(bool bits)
+{
+    // One pass over the chunk heads counts every event stream: the windows read for the heads bring the
+    // small chunks between the large sample chunks along, and keep the event chunks among them (within the
+    // process's cache budget) for the reads that follow. The digital streams are counted first, so that
+    // their reads drive the pass and find each of their chunks in the window read for its head.
+    struct Keeping {
+        CArrayFile& file;
+        explicit Keeping(CArrayFile& f) : file(f) { Keep(true); }
+        ~Keeping() { Keep(false); }
+        void Keep(bool keep)
+        {
+            const std::lock_guard<std::mutex> hold(file.Lock());
+            if (CKVXAChunkTable* table = file.Reader().GetChunkTable()) table->KeepWindowData(keep);
+        }
+    } keeping(m_File);
+    for (int32_t i = 0; i < m_File.StreamCount(); ++i) {
+        Index& index = m_Streams[static_cast<std::size_t>(i)];
+        if (bits && index.kind == Kind::Bits && !index.counted) CountBits(i, index);
+    }
+    if (!m_bRecordsCounted) CountRecords();
 }
 
 // ---- Spikes and triggers ------------------------------------------------------------------------------
@@ -115,10 +135,6 @@ int64_t CArrayEvents::Count(int32_t stream)
 void CArrayEvents::CountRecords()
 {
     const std::lock_guard<std::mutex> hold(m_File.Lock());
-    CKVXAStreamFile& reader = m_File.Reader();
-    // The small event chunks come with the windows read for the chunk heads around them and are kept for
-    // the reads that follow (within the process's cache budget).
-    const CKeptWindows keep(reader.GetChunkTable());
     for (int32_t i = 0; i < m_File.StreamCount(); ++i) {
         Index& current = m_Streams[static_cast<std::size_t>(i)];
         CKVXAStream* stream = m_File.Stream(i);
@@ -304,17 +320,24 @@ void CArrayEvents::CountBits(int32_t stream, Index& index)
     Index counted;
     counted.kind = Kind::Bits;
     counted.checkpoints.push_back({0, 0});
+    {
+        const std::lock_guard<std::mutex> file(m_File.Lock());
+        counted.bitCounts.assign(static_cast<std::size_t>(m_File.GeometryOf(stream).channels) * 16, 0);
+    }
     int64_t frames = 0;
     bool keep = true;
+    auto change = [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+        counted.count = i + 1;
+        ++counted.bitCounts[channel * 16 + static_cast<std::size_t>(bit)];
+        keep = keep && counted.changes.size() < kKeptChanges && channel < (std::size_t{1} << 22);
+        if (keep)
+            counted.changes.emplace_back(frame,
+                                         static_cast<int32_t>(channel << 8 | static_cast<unsigned>(bit) << 1 | level));
+    };
     ScanBits(stream, counted.checkpoints.front(),
              [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
                  if (bit >= 0) {
-                     counted.count = i + 1;
-                     if (keep && counted.changes.size() < kKeptChanges && channel < (std::size_t{1} << 22))
-                         counted.changes.emplace_back(
-                             frame, static_cast<int32_t>(channel << 8 | static_cast<unsigned>(bit) << 1 | level));
-                     else if (keep)
-                         keep = false;
+                     change(frame, channel, bit, level, i);
                      return true;
                  }
                  // A block or a frame with changes begins: a checkpoint where the last one lies far enough back.
@@ -356,4 +379,10 @@ int64_t CArrayEvents::ReadBitChanges(int32_t stream, int64_t first, int64_t coun
     const std::lock_guard<std::mutex> file(m_File.Lock());
     for (int64_t j = 0; j < handed; ++j) out[j].time_ns = m_File.FrameTime(stream, out[j].frame);
     return handed;
+}
+
+std::vector<int64_t> CArrayEvents::BitCounts(int32_t stream)
+{
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    return m_Streams.at(static_cast<std::size_t>(stream)).bitCounts;
 }

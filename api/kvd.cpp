@@ -493,6 +493,19 @@ int64_t kvd_read_bit_changes(kvd_file* file, int32_t stream, int64_t first, int6
     });
 }
 
+int kvd_count_bit_changes(kvd_file* file, int32_t stream, int64_t* counts)
+{
+    return ArrayCall([&]() -> int {
+        int64_t n = 0;
+        if (const int result = CheckEvents(file, stream, Kind::Bits, 0, 0, n)) return result;
+        const std::vector<int64_t> known = file->events->BitCounts(stream);
+        if (const int result = CheckArray(counts, static_cast<int64_t>(known.size()), sizeof(int64_t), "bit counts"))
+            return result;
+        std::copy(known.begin(), known.end(), counts);
+        return KVD_OK;
+    });
+}
+
 int64_t kvd_describe_json(kvd_file* file, char* buffer, size_t size)
 {
     return ArrayCall([&]() -> int64_t {

@@ -211,6 +211,9 @@ KVD_API int64_t kvd_read_spikes(kvd_file* file, int32_t stream, int64_t first, i
                                 uint16_t* waveforms, int32_t waveform_samples);
 /* Trigger events [first, first + count) of a trigger stream; the number read (fewer at the end). */
 KVD_API int64_t kvd_read_triggers(kvd_file* file, int32_t stream, int64_t first, int64_t count, kvd_trigger* out);
+/* How often each bit of each channel of a digital stream changes: `counts` receives channel_count x 16
+ * numbers, channel after channel, bit 0 first (counting the changes first when they are not counted yet). */
+KVD_API int kvd_count_bit_changes(kvd_file* file, int32_t stream, int64_t* counts);
 /* Bit changes [first, first + count) of a digital stream, ordered by frame, then channel, then bit: a
  * change is a bit that differs from the frame before in the same sweep (a sweep's first frame, and frame 0
  * of a continuous stream, are compared with nothing). The number read (fewer at the end). */
