@@ -16,9 +16,12 @@
 
 namespace {
 
-// Frames scanned for bit changes at a time, and the most words such a block may take.
+// Frames scanned for bit changes at a time, and the most words such a block may take; the spacing of the
+// checkpoints of bit changes.
 constexpr int64_t kBlockFrames = 65536;
 constexpr int64_t kBlockWords = int64_t{1} << 19;
+constexpr int64_t kCheckpointFrames = 65536;
+constexpr int64_t kCheckpointChanges = 4096;
 constexpr std::size_t kChannelNumbers = 65536;
 
 // The index of the channel each spike channel number belongs to: the first channel whose ID is that number,
@@ -210,7 +213,7 @@ int64_t CArrayEvents::ReadTriggers(int32_t stream, int64_t first, int64_t count,
 // ---- Bit changes --------------------------------------------------------------------------------------
 
 template <typename Visit>
-void CArrayEvents::ScanBits(int32_t stream, const Index& index, std::size_t block, Visit visit)
+void CArrayEvents::ScanBits(int32_t stream, const Mark& from, Visit visit)
 {
     CArrayFile::Geometry geometry;
     {
@@ -218,25 +221,32 @@ void CArrayEvents::ScanBits(int32_t stream, const Index& index, std::size_t bloc
         geometry = m_File.GeometryOf(stream);
     }
     const auto k = static_cast<std::size_t>(geometry.channels);
-    const int64_t frames = index.blockFrames;
-    std::vector<uint16_t> words(static_cast<std::size_t>(frames) * k);
+    const int64_t block =
+        std::max<int64_t>(1, std::min(kBlockFrames, kBlockWords / static_cast<int64_t>(std::max<std::size_t>(k, 1))));
+    std::vector<uint16_t> words(static_cast<std::size_t>(block) * k);
     std::vector<uint16_t> previous(k);
-    // A sweep's first frame is compared with nothing, as is a frame after frames that cannot be read.
+    // A sweep's first frame is compared with nothing. Where a sweep's frames cannot be read (its data end
+    // early), the scan goes on at the next sweep, whatever frame it started from.
     const std::vector<int64_t>& starts = geometry.sweepFirst;
     auto segmentStart = [&](int64_t frame) {
         return frame == 0 || std::binary_search(starts.begin(), starts.end(), frame);
     };
-    int64_t start = static_cast<int64_t>(block) * frames;
+    auto nextSegment = [&](int64_t frame) {
+        const auto it = std::upper_bound(starts.begin(), starts.end(), frame);
+        return it == starts.end() ? geometry.frameCount : std::min(*it, geometry.frameCount);
+    };
+    auto start = static_cast<int64_t>(from.dataPosition);
     bool havePrevious = false;
     if (start > 0 && start < geometry.frameCount && !segmentStart(start))
         havePrevious = m_File.ReadFrames(stream, start - 1, 1, nullptr, 0, previous.data()).complete;
-    int64_t i = index.blockFirst.at(block);
-    for (; start < geometry.frameCount; start += frames) {
-        const int64_t n = std::min(frames, geometry.frameCount - start);
+    int64_t i = from.first;
+    while (start < geometry.frameCount) {
+        const int64_t n = std::min(block, geometry.frameCount - start);
         const int64_t got = m_File.ReadFrames(stream, start, n, nullptr, 0, words.data()).frames;
         const uint16_t* row = words.data();
         for (int64_t f = 0; f < got; ++f, row += k) {
             const int64_t frame = start + f;
+            if (!visit(frame, std::size_t{0}, -1, 0u, i)) return;
             if (havePrevious && !segmentStart(frame)) {
                 for (std::size_t c = 0; c < k; ++c) {
                     const unsigned change = static_cast<unsigned>(row[c] ^ previous[c]);
@@ -247,34 +257,34 @@ void CArrayEvents::ScanBits(int32_t stream, const Index& index, std::size_t bloc
             std::copy(row, row + k, previous.begin());
             havePrevious = true;
         }
-        if (got < n) havePrevious = false;
-        if (!visit(start + frames, 0, -1, 0, i)) return;  // the end of a block
+        if (got < n) {
+            havePrevious = false;
+            start = nextSegment(start + got);
+        } else {
+            start += n;
+        }
     }
 }
 
 void CArrayEvents::CountBits(int32_t stream, Index& index)
 {
-    int64_t frameCount = 0;
-    int32_t channels = 0;
-    {
-        const std::lock_guard<std::mutex> file(m_File.Lock());
-        const CArrayFile::Geometry& geometry = m_File.GeometryOf(stream);
-        frameCount = geometry.frameCount;
-        channels = geometry.channels;
-    }
     Index counted;
     counted.kind = Kind::Bits;
-    counted.blockFrames = std::max<int64_t>(1, std::min(kBlockFrames, kBlockWords / std::max(1, channels)));
-    counted.blockFirst.assign(1, 0);
-    counted.blockFirst.reserve(static_cast<std::size_t>(frameCount / counted.blockFrames) + 2);
-    ScanBits(stream, counted, 0, [&](int64_t, std::size_t, int bit, unsigned, int64_t i) {
-        if (bit < 0)
-            counted.blockFirst.push_back(i);  // the changes before the next block
-        else
+    counted.checkpoints.push_back({0, 0});
+    int64_t frames = 0;
+    ScanBits(stream, counted.checkpoints.front(), [&](int64_t frame, std::size_t, int bit, unsigned, int64_t i) {
+        if (bit >= 0) {
             counted.count = i + 1;
+            return true;
+        }
+        const Mark& last = counted.checkpoints.back();
+        if (frame - static_cast<int64_t>(last.dataPosition) >= kCheckpointFrames ||
+            i - last.first >= kCheckpointChanges)
+            counted.checkpoints.push_back({static_cast<uint64_t>(frame), i});
+        frames = frame + 1;
         return true;
     });
-    counted.count = counted.blockFirst.back();
+    counted.checkpoints.push_back({static_cast<uint64_t>(frames), counted.count});
     counted.counted = true;
     index = std::move(counted);
 }
@@ -283,12 +293,13 @@ int64_t CArrayEvents::ReadBitChanges(int32_t stream, int64_t first, int64_t coun
 {
     const std::lock_guard<std::mutex> hold(m_Lock);
     const Index& index = m_Streams.at(static_cast<std::size_t>(stream));
-    if (count <= 0 || index.blockFirst.size() < 2) return 0;
-    // The block whose changes include `first`: the last one that starts at or before it.
-    const auto it = std::upper_bound(index.blockFirst.begin(), index.blockFirst.end() - 1, first);
-    const auto block = static_cast<std::size_t>(it - index.blockFirst.begin()) - 1;
+    if (count <= 0 || index.checkpoints.empty()) return 0;
+    // The last checkpoint with at most `first` changes before it.
+    const auto it = std::upper_bound(index.checkpoints.begin(), index.checkpoints.end(), first,
+                                     [](int64_t value, const Mark& m) { return value < m.first; });
+    if (it == index.checkpoints.begin()) return 0;
     int64_t handed = 0;
-    ScanBits(stream, index, block, [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+    ScanBits(stream, *(it - 1), [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
         if (bit < 0 || i < first) return true;
         out[handed] = {0, frame, static_cast<int32_t>(channel), bit, static_cast<int32_t>(level), 0};
         return ++handed < count;

@@ -3,8 +3,9 @@
 // by index.
 //
 // Counting notes where the events lie, so that a read of any range starts close to it: for spikes and
-// triggers the first event of every chunk that holds one (16 bytes a chunk); for bit changes the count
-// before every block of frames. Memory follows the chunks and blocks of the file, never its events.
+// triggers the first event of every chunk that holds one (16 bytes a chunk); for bit changes checkpoints,
+// a frame and the changes before it, at most kCheckpointFrames frames and about kCheckpointChanges
+// changes apart (16 bytes each), from which a read scans the words again.
 #pragma once
 
 #include <cstddef>
@@ -52,9 +53,8 @@ private:
         std::vector<Mark> marks;
         // Spikes: the channel index a spike's channel number belongs to (-1: none), for every number.
         std::vector<int32_t> owner;
-        // Bit changes: the changes before each block of kBlockFrames frames, and after the last.
-        std::vector<int64_t> blockFirst;
-        int64_t blockFrames = 0;
+        // Bit changes: checkpoints in ascending frames, from frame 0 on, and one at the end.
+        std::vector<Mark> checkpoints;  // dataPosition: the frame
     };
 
     Kind Classify(int32_t stream) const;
@@ -64,10 +64,11 @@ private:
     // counted record with its index to visit(cursor, index) from `first` on, `count` in all; the number handed.
     template <typename Visit>
     int64_t WalkRecords(int32_t stream, const Index& index, int64_t first, int64_t count, Visit visit);
-    // Scans frames from block `block` on, handing every change to visit(frame, channel, bit, level, index)
-    // until visit returns false.
+    // Scans the frames from checkpoint `from` on, calling visit(frame, -1, -1, 0, index) as each frame begins
+    // (index: the changes before it) and visit(frame, channel, bit, level, index) for each change, until
+    // visit returns false.
     template <typename Visit>
-    void ScanBits(int32_t stream, const Index& index, std::size_t block, Visit visit);
+    void ScanBits(int32_t stream, const Mark& from, Visit visit);
 
     CArrayFile& m_File;
     // One event read or count at a time: they share the reader's cursors and the indexes.

@@ -70,7 +70,11 @@ CArrayFile::~CArrayFile()
 int CArrayFile::Open(const char* path)
 {
     const int result = m_pReader->OpenFile(path);
-    if (result == OK) m_Streams.resize(static_cast<std::size_t>(std::max(0, m_pReader->GetStreamCount())));
+    if (result != OK) return result;
+    m_Streams.resize(static_cast<std::size_t>(std::max(0, m_pReader->GetStreamCount())));
+    // The sweeps of a triggered recording are settled first, as the Neuroshare side settles them when it
+    // opens a file: finding them moves the stop time to the end of the last sweep.
+    if (Triggered()) m_pReader->GetSweepCount();
     return result;
 }
 

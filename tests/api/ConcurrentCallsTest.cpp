@@ -1,5 +1,6 @@
 // Calls from many threads at once: on one handle, on a handle per thread, and opening and closing while
-// others read. Every result must equal that of the same call made with no other thread running.
+// others read; of the Neuroshare and of the array interface. Every result must equal that of the same call
+// made with no other thread running.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "include/kvd.h"
 #include "include/nsAPItypes.h"
 #include "tests/support/EveryKindRecording.h"
 #include "tests/support/RecordingBuilder.h"
@@ -330,6 +332,72 @@ TEST_F(ConcurrentCalls, CloseWhileReading)
             EXPECT_EQ(wrong.load(), 0) << ref.path << " round " << round;
         }
     }
+}
+
+// Threads read windows of one array handle at once, in channel orders of their own, while the handle's
+// chunk table is still being filled and the events are counted: every array equals the one read with no
+// other thread running. Other handles of the file are opened and closed meanwhile.
+TEST(ConcurrentArrayCalls, OneHandleManyThreads)
+{
+    TempDir dir;
+    const std::string path = EveryKindRecording(11, false, 200).WriteTo(dir.Path("arrays.kvd"));
+    kvd_file* alone = nullptr;
+    ASSERT_EQ(kvd_open(path.c_str(), &alone), KVD_OK);
+    kvd_stream_info info{};
+    info.size = sizeof info;
+    ASSERT_EQ(kvd_get_stream_info(alone, 0, &info), KVD_OK);
+    const int64_t n = info.frame_count;
+    std::vector<uint16_t> whole(static_cast<std::size_t>(n) * 2);
+    ASSERT_EQ(kvd_read_frames(alone, 0, 0, n, nullptr, 0, whole.data()), n);
+    const int64_t spikes = kvd_count_events(alone, 3), changes = kvd_count_events(alone, 1);
+    std::vector<kvd_spike> allSpikes(static_cast<std::size_t>(spikes));
+    ASSERT_EQ(kvd_read_spikes(alone, 3, 0, spikes, allSpikes.data(), nullptr, 0), spikes);
+    std::vector<kvd_bit_change> allChanges(static_cast<std::size_t>(changes));
+    ASSERT_EQ(kvd_read_bit_changes(alone, 1, 0, changes, allChanges.data()), changes);
+    kvd_close(alone);
+
+    kvd_file* shared = nullptr;
+    ASSERT_EQ(kvd_open(path.c_str(), &shared), KVD_OK);
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            const std::vector<int32_t> orders[] = {{}, {1, 0}, {1}};
+            std::vector<uint16_t> words;
+            for (int64_t i = 0; i < 40; ++i) {
+                const int64_t first = (t * 7919 + i * 104729) % n;
+                const int64_t count = std::min<int64_t>(n - first, 1 + (i * 3797 + t) % 9000);
+                const std::vector<int32_t>& order = orders[(i + t) % 3];
+                const std::size_t columns = order.empty() ? 2 : order.size();
+                words.assign(static_cast<std::size_t>(count) * columns, 0);
+                if (kvd_read_frames(shared, 0, first, count, order.empty() ? nullptr : order.data(),
+                                    static_cast<int32_t>(order.size()), words.data()) != count)
+                    ++mismatches;
+                for (int64_t f = 0; f < count; ++f)
+                    for (std::size_t j = 0; j < columns; ++j)
+                        if (words[static_cast<std::size_t>(f) * columns + j] !=
+                            whole[static_cast<std::size_t>(first + f) * 2 + (order.empty() ? j : order[j])])
+                            ++mismatches;
+                if (i % 8 == t % 8) {
+                    kvd_spike spike{};
+                    const int64_t k = (i * 31 + t) % spikes;
+                    if (kvd_read_spikes(shared, 3, k, 1, &spike, nullptr, 0) != 1 ||
+                        std::memcmp(&spike, &allSpikes[static_cast<std::size_t>(k)], sizeof spike) != 0)
+                        ++mismatches;
+                    kvd_bit_change change{};
+                    const int64_t c = (i * 13 + t) % changes;
+                    if (kvd_read_bit_changes(shared, 1, c, 1, &change) != 1 ||
+                        std::memcmp(&change, &allChanges[static_cast<std::size_t>(c)], sizeof change) != 0)
+                        ++mismatches;
+                    kvd_file* other = nullptr;
+                    if (kvd_open(path.c_str(), &other) != KVD_OK) ++mismatches;
+                    kvd_close(other);
+                }
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    kvd_close(shared);
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "include/kvd.h"
 #include "include/nsAPItypes.h"
 
 namespace kvdtest {
@@ -91,6 +93,72 @@ inline void ReadWindows(uint32_t h, uint64_t seed)
         else
             ReadItems(h, id, entity.dwEntityType, first, window, values);
     });
+}
+
+// Calls every function of the array interface on every stream of an open file, a bounded number of frames
+// and events from each end and from `seed`'s place, and returns the number of failures that gave no text
+// or a code outside the interface's results (0 when every call answered properly).
+inline int ReadEveryArray(kvd_file* f, uint64_t seed = 0)
+{
+    int bad = 0;
+    auto check = [&bad](int64_t result) {
+        if (result < 0 && (result < KVD_EINTERNAL || std::strlen(kvd_last_error()) == 0)) ++bad;
+        return result;
+    };
+    kvd_file_info file{};
+    file.size = sizeof file;
+    if (check(kvd_get_file_info(f, &file)) < 0) return bad;
+    std::vector<kvd_electrode> layout(static_cast<std::size_t>(std::min(file.layout_count, 512)));
+    check(kvd_read_layout(f, 0, static_cast<int32_t>(layout.size()), layout.data()));
+    std::vector<char> json(1 << 16);
+    check(kvd_describe_json(f, json.data(), json.size()));
+    std::vector<uint16_t> words(static_cast<std::size_t>(kEverythingSamples) * 8);
+    std::vector<float> values(words.size());
+    for (int32_t s = 0; s < file.stream_count && s < 64; ++s) {
+        kvd_stream_info stream{};
+        stream.size = sizeof stream;
+        if (check(kvd_get_stream_info(f, s, &stream)) < 0) continue;
+        kvd_sweep sweeps[4];
+        check(kvd_read_sweeps(f, s, 0, 4, sweeps));
+        for (int32_t c = 0; c < stream.channel_count && c < 8; ++c) {
+            kvd_channel_info channel{};
+            channel.size = sizeof channel;
+            check(kvd_get_channel_info(f, s, c, &channel));
+        }
+        if (stream.content == KVD_CONTENT_FRAMES && stream.channel_count > 0) {
+            const int32_t picked[] = {stream.channel_count - 1, 0};
+            const int64_t n = std::min<int64_t>(stream.frame_count, kEverythingSamples / 2);
+            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+            const int64_t at =
+                (stream.frame_count - n) > 0
+                    ? static_cast<int64_t>((seed >> 33) % static_cast<uint64_t>(stream.frame_count - n + 1))
+                    : 0;
+            for (int64_t first : {int64_t{0}, stream.frame_count - n, at}) {
+                check(kvd_read_frames(f, s, first, n, picked, 2, words.data()));
+                check(kvd_read_frames_scaled(f, s, first, n, picked, 2, values.data()));
+                if (stream.channel_count <= 8) check(kvd_read_frames(f, s, first, n, nullptr, 0, words.data()));
+            }
+        }
+        const int64_t events = kvd_count_events(f, s);
+        if (events < 0) {
+            check(events);
+            continue;
+        }
+        const int64_t n = std::min<int64_t>(events, kEverythingItems);
+        std::vector<kvd_spike> spikes(static_cast<std::size_t>(n));
+        std::vector<kvd_trigger> triggers(static_cast<std::size_t>(n));
+        std::vector<kvd_bit_change> changes(static_cast<std::size_t>(n));
+        std::vector<uint16_t> waveforms(static_cast<std::size_t>(n) * 64);
+        for (int64_t first : {int64_t{0}, events - n}) {
+            if (stream.content == KVD_CONTENT_SPIKES)
+                check(kvd_read_spikes(f, s, first, n, spikes.data(), waveforms.data(), 64));
+            else if (stream.content == KVD_CONTENT_TRIGGERS)
+                check(kvd_read_triggers(f, s, first, n, triggers.data()));
+            else
+                check(kvd_read_bit_changes(f, s, first, n, changes.data()));
+        }
+    }
+    return bad;
 }
 
 }  // namespace kvdtest

@@ -4,34 +4,17 @@
 
 #include "include/nsAPItypes.h"
 #include "tests/api/NeuroshareTestSupport.h"
+#include "tests/support/EveryKindRecording.h"
 #include "tests/support/RecordingBuilder.h"
 
 namespace {
 
 using kvdtest::NsFile;
 using kvdtest::RecordingDesc;
+using kvdtest::TriggeredRecording;
 
 constexpr double kUnitsPerAD = 1.0 / 8192.0 * 1e-3;
 constexpr uint64_t kSecond = 1000000000ULL;
-
-// A triggered recording at 10 kHz: a trigger stream, an electrode stream of two channels and a digital
-// stream, with sweeps of the given lengths starting at 1 s, 5 s, 9 s ...
-RecordingDesc Triggered(const std::vector<uint64_t>& sweepLengths)
-{
-    RecordingDesc rec;
-    rec.recordingMode = 1;
-    rec.startTriggerBufferId = "trig0001";
-    rec.postTrigger = 100.0f;
-    rec.streams = {kvdtest::TriggerStream(), kvdtest::ElectrodeStream(2), kvdtest::DigitalStream()};
-    for (auto& s : rec.streams) s.millisamplesPerSecond = 10000000;
-    rec.millisamplesPerSecond = 10000000;
-    std::vector<kvdtest::RunDesc> runs;
-    for (std::size_t k = 0; k < sweepLengths.size(); ++k)
-        runs.push_back({rec.startTime + (1 + 4 * k) * kSecond, sweepLengths[k]});
-    kvdtest::AddSampleChunks(rec, {1, 2}, runs, 320);
-    kvdtest::AttachIndex(rec);
-    return rec;
-}
 
 double Volts(std::size_t stream, int channel, uint64_t index)
 {
@@ -41,7 +24,7 @@ double Volts(std::size_t stream, int channel, uint64_t index)
 TEST(TriggeredEntities, EveryChannelIsAnAnalogAndASegmentEntity)
 {
     kvdtest::TempDir dir;
-    NsFile f(Triggered({1000, 1000, 1000}), dir);
+    NsFile f(TriggeredRecording({1000, 1000, 1000}), dir);
     ASSERT_EQ(f.Result(), ns_OK);
     // 0 trigger; 1, 2 analog and 3, 4 segment (electrodes); 5 analog, 6 to 21 bits, 22 segment (digital).
     ASSERT_EQ(f.EntityCount(), 23u);
@@ -74,7 +57,7 @@ TEST(TriggeredEntities, EveryChannelIsAnAnalogAndASegmentEntity)
 TEST(TriggeredEntities, AnalogRequestsSpanSweeps)
 {
     kvdtest::TempDir dir;
-    NsFile f(Triggered({1000, 1000, 1000}), dir);
+    NsFile f(TriggeredRecording({1000, 1000, 1000}), dir);
     ASSERT_EQ(f.Result(), ns_OK);
     uint32_t cont = 0;
     std::vector<double> v = f.Analog(2, 950, 1100, &cont);
@@ -104,7 +87,7 @@ TEST(TriggeredEntities, AnalogRequestsSpanSweeps)
 TEST(TriggeredEntities, UnequalSweeps)
 {
     kvdtest::TempDir dir;
-    NsFile f(Triggered({1000, 900, 1000}), dir);
+    NsFile f(TriggeredRecording({1000, 900, 1000}), dir);
     ASSERT_EQ(f.Result(), ns_OK);
     EXPECT_EQ(f.Entity(1).dwItemCount, 2900u);
     EXPECT_DOUBLE_EQ(f.TimeOf(1, 1500), 5.05);
@@ -122,7 +105,7 @@ TEST(TriggeredEntities, UnequalSweeps)
 TEST(TriggeredEntities, SweepSegmentsAndDigitalBits)
 {
     kvdtest::TempDir dir;
-    NsFile f(Triggered({1000, 500}), dir);
+    NsFile f(TriggeredRecording({1000, 500}), dir);
     ASSERT_EQ(f.Result(), ns_OK);
     const uint32_t h = f.Handle();
     std::vector<double> data(1000, -1.0);
@@ -166,7 +149,7 @@ TEST(TriggeredEntities, ASweepListLongerThanTheFileAllocatesNothingForIt)
 {
     // The stored sweep list says the second sweep lasts a day: its entities must not promise (nor make
     // the reader allocate for) more samples than the file can hold.
-    RecordingDesc rec = Triggered({1000, 1000});
+    RecordingDesc rec = TriggeredRecording({1000, 1000});
     rec.index->sweeps[1].second = rec.index->sweeps[1].first + 86400ULL * kSecond;
     kvdtest::TempDir dir;
     NsFile f(rec, dir);

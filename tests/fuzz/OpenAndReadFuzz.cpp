@@ -1,6 +1,6 @@
-// libFuzzer target: the input is a recording; it is opened and read through every exported function,
-// the start and end of each entity and one window placed by the input's hash in each larger entity, and
-// the information block of every stream is decoded.
+// libFuzzer target: the input is a recording; it is opened and read through every exported function of
+// both interfaces, the start and end of each entity or stream and one window placed by the input's hash
+// in each larger one, and the information block of every stream is decoded.
 // scripts/fuzz builds it and runs it over the corpus that `kvd_fuzz_seeds` writes.
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "include/kvd.h"
 #include "include/nsAPItypes.h"
 #include "reader/KVXAStreamFile.h"
 #include "settings/KVXAInfo.h"
@@ -34,6 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 1099511628211ULL;
         kvdtest::ReadWindows(h, seed);
         ns_CloseFile(h);
+    }
+    kvd_file* arrays = nullptr;
+    if (kvd_open(path.c_str(), &arrays) == KVD_OK) {
+        uint64_t seed = size;
+        for (size_t i = 0; i < size; ++i) seed = seed * 31 + data[i];
+        if (kvdtest::ReadEveryArray(arrays, seed) != 0) __builtin_trap();  // a failure without its text
+        kvd_close(arrays);
     }
     // The information block of every stream, which the interface reads only for trigger streams.
     CKVXAStreamFile file;

@@ -55,4 +55,22 @@ RecordingDesc EveryKindRecording(uint16_t version, bool triggered, uint32_t scal
     return rec;
 }
 
+RecordingDesc TriggeredRecording(const std::vector<uint64_t>& sweepLengths)
+{
+    constexpr uint64_t kSecond = 1000000000ULL;
+    RecordingDesc rec;
+    rec.recordingMode = 1;
+    rec.startTriggerBufferId = "trig0001";
+    rec.postTrigger = 100.0f;
+    rec.streams = {TriggerStream(), ElectrodeStream(2), DigitalStream()};
+    for (auto& s : rec.streams) s.millisamplesPerSecond = 10000000;
+    rec.millisamplesPerSecond = 10000000;
+    std::vector<RunDesc> runs;
+    for (std::size_t k = 0; k < sweepLengths.size(); ++k)
+        runs.push_back({rec.startTime + (1 + 4 * k) * kSecond, sweepLengths[k]});
+    AddSampleChunks(rec, {1, 2}, runs, 320);
+    AttachIndex(rec);
+    return rec;
+}
+
 }  // namespace kvdtest

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "tests/support/RecordingBuilder.h"
 
@@ -12,5 +13,9 @@ namespace kvdtest {
 // triggered recording adds a segment entity per channel holding its sweeps. `scale` multiplies the
 // samples, sweeps, triggers and spikes: 500 samples, 2 sweeps, 1 trigger and 2 spikes at scale 1.
 RecordingDesc EveryKindRecording(uint16_t version, bool triggered, uint32_t scale = 1);
+
+// A triggered recording at 10 kHz: a trigger stream, an electrode stream of two channels and a digital
+// stream, with sweeps of the given lengths (in samples) starting at 1 s, 5 s, 9 s ... and an index.
+RecordingDesc TriggeredRecording(const std::vector<uint64_t>& sweepLengths);
 
 }  // namespace kvdtest
