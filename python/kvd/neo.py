@@ -23,7 +23,7 @@ from kvd import _lib
 # Bit changes read at a time while the header is parsed.
 _EVENT_BLOCK = 1 << 20
 # Words scaled at a time: the pieces stay in the processor's caches.
-_SCALE_BLOCK = 1 << 16
+_SCALE_BLOCK = 1 << 18
 
 
 def _scale(raw, stream, dtype):
@@ -33,9 +33,13 @@ def _scale(raw, stream, dtype):
     zero, gain = (0, 1.0) if stream.digital else (stream.ad_zero, stream.gain)
     words = raw.reshape(-1)
     out = np.empty(words.shape, dtype=dtype)
+    piece = np.empty(min(words.size, _SCALE_BLOCK), dtype=np.float64)
     for first in range(0, words.size, _SCALE_BLOCK):
-        piece = slice(first, first + _SCALE_BLOCK)
-        np.multiply(np.subtract(words[piece], zero, dtype=np.int32), gain, out=out[piece], casting="unsafe")
+        part = piece[:min(_SCALE_BLOCK, words.size - first)]
+        part[...] = words[first:first + part.size]
+        part -= zero
+        part *= gain
+        out[first:first + part.size] = part
     return out.reshape(raw.shape)
 
 

@@ -8,7 +8,7 @@ from pathlib import Path
 import pytest
 
 BUILD = Path(__file__).resolve().parents[2] / "build"
-BUILDER_FILES = ["continuous.kvd", "triggered.kvd", "streams.kvd"]
+BUILDER_FILES = ["continuous.kvd", "triggered.kvd", "streams.kvd", "sweeps.kvd"]
 
 
 def program(variable, default):

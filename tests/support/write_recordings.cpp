@@ -2,6 +2,7 @@
 // outside C++ (the Python package):
 //   continuous.kvd  electrodes, a digital channel, a trigger and a spike stream (continuous)
 //   triggered.kvd   the same recorded in six sweeps
+//   sweeps.kvd      sweeps of three lengths at 10 kHz
 //   streams.kvd     a stored layout; electrodes, a filter stream in chunks of its own size, a channel tool,
 //                   a digital stream of two channels whose bits change often, averaged sweeps and spike
 //                   parameters (streams without frames)
@@ -73,6 +74,7 @@ int main(int argc, char** argv)
         EveryKindRecording(11, false, 4).WriteTo(dir + "/continuous.kvd");
         Triggered().WriteTo(dir + "/triggered.kvd");
         Streams().WriteTo(dir + "/streams.kvd");
+        TriggeredRecording({300, 120, 450}).WriteTo(dir + "/sweeps.kvd");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kvd_write_recordings: %s\n", e.what());
         return 1;
