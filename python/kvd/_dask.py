@@ -14,7 +14,7 @@ from kvd._lib import KvdError
 
 # Bytes of a dask chunk by default: whole chunks of the recording up to this size. Pieces of this size are
 # served again from the allocator's free memory (rather than fresh pages) once the first is freed.
-CHUNK_BYTES = 16 << 20
+CHUNK_BYTES = 8 << 20
 # Recordings a process keeps open for the tasks.
 KEEP_OPEN = 8
 

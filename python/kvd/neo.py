@@ -11,6 +11,7 @@
 Times of spikes and events are kept as nanoseconds since the start of the recording.
 """
 import ctypes as C
+import threading
 
 import numpy as np
 from neo.io.basefromrawio import BaseFromRaw
@@ -70,6 +71,7 @@ class KvdRawIO(BaseRawIO):
         BaseRawIO.__init__(self)
         self.filename = str(filename)
         self.recording = None
+        self._reading = threading.local()
 
     def _source_name(self):
         return self.filename
@@ -258,10 +260,13 @@ class KvdRawIO(BaseRawIO):
         if not 0 <= i_start <= i_stop <= count:
             raise IndexError(f"frames {i_start} to {i_stop} are not within the {count} frames of the segment")
         stream = self._signal_streams[stream_index]
-        return stream.read(first + i_start, first + i_stop, channel_indexes)
+        scaled = getattr(self._reading, "scaled", False)
+        return stream.read(first + i_start, first + i_stop, channel_indexes, scaled=scaled)
 
     def rescale_signal_raw_to_float(self, raw_signal, dtype="float32", stream_index=None, channel_indexes=None,
                                     channel_names=None, channel_ids=None):
+        if raw_signal.dtype.kind == "f":  # read as values already (KvdIO.read_segment)
+            return raw_signal.astype(dtype, copy=False)
         return _scale(raw_signal, self._signal_streams[self._get_stream_index_from_arg(stream_index)], dtype)
 
     # ---- spikes ---------------------------------------------------------------------------------------
@@ -344,3 +349,12 @@ class KvdIO(KvdRawIO, BaseFromRaw):
     def __init__(self, filename=""):
         KvdRawIO.__init__(self, filename=filename)
         BaseFromRaw.__init__(self, filename)
+
+    def read_segment(self, *args, **kwargs):
+        """Neo's read_segment. The signals it loads are read as values, scaled by the library as it reads them
+        (the same values), without an array of words in between."""
+        self._reading.scaled = True
+        try:
+            return BaseFromRaw.read_segment(self, *args, **kwargs)
+        finally:
+            self._reading.scaled = False
