@@ -269,20 +269,21 @@ class KvdRawIO(BaseRawIO):
             return raw_signal.astype(dtype, copy=False)
         return _scale(raw_signal, self._signal_streams[self._get_stream_index_from_arg(stream_index)], dtype)
 
-    # ---- spikes ---------------------------------------------------------------------------------------
+    # ---- spikes and events ----------------------------------------------------------------------------
+    def _within(self, times, seg_index, t_start, t_stop):
+        """Which of `times` (ns) lie in a segment and in the window from t_start to t_stop (s, None: open)."""
+        keep = np.searchsorted(self._bounds, times, side="right") - 1 == seg_index
+        if t_start is not None:
+            keep &= times >= np.int64(round(t_start * 1e9))
+        if t_stop is not None:
+            keep &= times <= np.int64(round(t_stop * 1e9))
+        return keep
+
     def _segment_spikes(self, seg_index, spike_channel_index, t_start, t_stop):
         """Indexes (into the stream's spikes) of a spike channel's spikes in a segment and time window."""
         sc = self._spike_channels[spike_channel_index]
-        times = self._spike_times[sc.stream.index][0]
         picked = sc.indexes
-        t = times[picked]
-        segment = np.searchsorted(self._bounds, t, side="right") - 1
-        keep = np.maximum(segment, 0) == seg_index
-        if t_start is not None:
-            keep &= t >= np.int64(round(t_start * 1e9))
-        if t_stop is not None:
-            keep &= t <= np.int64(round(t_stop * 1e9))
-        return picked[keep]
+        return picked[self._within(self._spike_times[sc.stream.index][0][picked], seg_index, t_start, t_stop)]
 
     def _spike_count(self, block_index, seg_index, spike_channel_index):
         return int(self._segment_spikes(seg_index, spike_channel_index, None, None).size)
@@ -317,14 +318,7 @@ class KvdRawIO(BaseRawIO):
 
     # ---- events ---------------------------------------------------------------------------------------
     def _segment_events(self, seg_index, event_channel_index, t_start, t_stop):
-        times = self._events[event_channel_index][3]
-        segment = np.searchsorted(self._bounds, times, side="right") - 1
-        keep = np.maximum(segment, 0) == seg_index
-        if t_start is not None:
-            keep &= times >= np.int64(round(t_start * 1e9))
-        if t_stop is not None:
-            keep &= times <= np.int64(round(t_stop * 1e9))
-        return keep
+        return self._within(self._events[event_channel_index][3], seg_index, t_start, t_stop)
 
     def _event_count(self, block_index, seg_index, event_channel_index):
         return int(np.count_nonzero(self._segment_events(seg_index, event_channel_index, None, None)))
