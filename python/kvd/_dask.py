@@ -70,11 +70,7 @@ class FrameSource:
         self.ndim = 2
 
     def __getitem__(self, key):
-        stream = shared_recording(self.path, self.identity).streams[self.index]
-        rows, columns = key
-        start, stop, step = rows.indices(self.shape[0])
-        data = stream.read(start, max(start, stop), columns, self.scaled)
-        return data if step == 1 else data[::step]
+        return shared_recording(self.path, self.identity).streams[self.index].select(key, self.scaled)
 
 
 def default_chunk_frames(stream):

@@ -85,7 +85,7 @@ class KvdRawIO(BaseRawIO):
         self.close()
         rec = self.recording = kvd.open(self.filename)
         self._signal_streams = [s for s in rec.streams if s.content == "frames" and s.n_channels > 0]
-        sweeps = rec.sweeps if rec.mode == "triggered" else rec.sweeps[:0]
+        sweeps = rec.sweeps
         self._sweep_frames = [s.sweeps for s in self._signal_streams] if sweeps.size else None
 
         spike_streams = [s for s in rec.streams if s.content == "spikes"]

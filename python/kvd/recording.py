@@ -2,6 +2,8 @@
 import ctypes as C
 import datetime
 import json
+import operator
+import os
 import threading
 from contextlib import contextmanager
 from dataclasses import dataclass
@@ -24,7 +26,7 @@ LAYOUT = np.dtype([("hwid", "i4"), ("name", "U64"), ("x", "i4"), ("y", "i4"), ("
                    ("array", "i4"), ("connected", "?")])
 
 
-def open(path):  # noqa: A001 (kvd.open, as the built-in opens files)
+def open(path):
     """Opens a recording: a kvd.Recording, also usable as a context manager."""
     return Recording(path)
 
@@ -39,7 +41,7 @@ class _Handle:
         self._users = 0
         self._closing = False
         handle = C.c_void_p()
-        check(lib.kvd_open(path.encode(), C.byref(handle)), path)
+        check(lib.kvd_open(os.fsencode(path), C.byref(handle)), path)
         self._pointer = handle
 
     @contextmanager
@@ -133,14 +135,18 @@ class Stream:
 
     def __getitem__(self, key):
         """Frames by an index or a slice, channels as read() takes them (an index alone drops its axis)."""
+        return self.select(key)
+
+    def select(self, key, scaled=False):
+        """Stream[key], of words or (scaled) of values."""
         rows, columns = key if isinstance(key, tuple) else (key, slice(None))
         single = isinstance(columns, (int, np.integer, str))
         if isinstance(rows, (int, np.integer)):
-            data = self.read(rows, rows + 1 or None, columns)[0]
+            data = self.read(rows, rows + 1 or None, columns, scaled)[0]
         elif isinstance(rows, slice):
             start, stop, step = rows.indices(self.n_frames)
             low, high = (start, max(start, stop)) if step > 0 else (stop + 1, max(stop, start) + 1)
-            data = self.read(low, high, columns)
+            data = self.read(low, high, columns, scaled)
             data = data[::step] if step > 0 else data[::-1][::-step]
         else:
             raise TypeError("frames are chosen by an integer or a slice")
@@ -187,7 +193,7 @@ class Stream:
         k = self.n_channels
         if channels is None:
             return None
-        if isinstance(channels, slice):
+        if isinstance(channels, slice) or (isinstance(channels, np.ndarray) and channels.dtype == bool):
             picked = np.ascontiguousarray(np.arange(k, dtype=np.int32)[channels])
         else:
             items = [channels] if isinstance(channels, (str, int, np.integer)) else list(channels)
@@ -213,8 +219,9 @@ class Stream:
         frames x channels array of the stored words (uint16), or with `scaled` float32 values in
         `units` (word * gain + offset; the words themselves for digital streams)."""
         n = self.n_frames
-        start = n if start is None else start + n if start < 0 else start
-        stop = n if stop is None else stop + n if stop < 0 else stop
+        start = n if start is None else operator.index(start)
+        stop = n if stop is None else operator.index(stop)
+        start, stop = start + n if start < 0 else start, stop + n if stop < 0 else stop
         columns = self.column_indexes(channels)
         width = self.n_channels if columns is None else columns.size
         out = np.empty((max(0, stop - start), width), dtype=np.float32 if scaled else np.uint16)
