@@ -9,6 +9,8 @@ times, in each of N runs (default 3), each on the recording opened afresh:
 
   seq      one sequential read of the whole file (the fastest of pieces of 128 KiB, 1 MiB and 8 MiB into one
            buffer), the unit of the ratios: the same as the C benchmarks'
+  file     the whole file read in pieces of 8 MiB into one array of its size, as reads into arrays write
+           their data to memory (which the sequential read, its buffer in the processor's caches, does not)
   read     kvd.open(f).stream("elec0001").read(): every channel, whole recording
   read_c   kvd_read_frames alone into an array of the same size (the library's share of `read`)
   scaled   the same with scaled=True (float32)
@@ -72,17 +74,28 @@ def measurements(path, library):
     from kvd import _lib
     from kvd.neo import KvdIO
 
-    arrays = []
+    arrays, files = [], []
 
     def read_c():
         with kvd.open(path) as rec:
             s = rec.stream("elec0001")
-            arrays[:] = arrays or [np.ones(s.shape, np.uint16)]
+            if not arrays:
+                arrays.append(np.ones(s.shape, np.uint16))
             out = arrays[0]
             with rec._handle.use() as handle:
                 start = time.perf_counter()
                 _lib.lib.kvd_read_frames(handle, s.index, 0, s.n_frames, None, 0, out.ctypes.data)
                 return time.perf_counter() - start
+
+    def into_array():
+        if not files:  # written once, as the arrays of the reads are (the memory is warm)
+            files.append(np.ones(os.path.getsize(path), np.uint8))
+        view = memoryview(files[0])
+        with open(path, "rb", buffering=0) as f:
+            start = time.perf_counter()
+            for first in range(0, len(view), 8 << 20):
+                f.readinto(view[first:first + (8 << 20)])
+            return time.perf_counter() - start
 
     def lazy():
         block = KvdIO(path).read_block(lazy=True)
@@ -90,6 +103,7 @@ def measurements(path, library):
 
     return {
         "seq": lambda: sequential(path),
+        "file": into_array,
         "read": lambda: seconds(lambda: kvd.open(path).stream("elec0001").read()),
         "read_c": read_c,
         "scaled": lambda: seconds(lambda: kvd.open(path).stream("elec0001").read(scaled=True)),
@@ -158,7 +172,8 @@ def main():
     print(f"recording: {size / 1e6:.1f} MB; {args.runs} runs; sequential read {statistics.median(runs['seq']):.3f} s"
           f" ({min(runs['seq']):.3f} to {max(runs['seq']):.3f})")
     print(f"{'measurement':58} {'time':>8}  ratio to seq (range)")
-    rows = [("read", "s.read(), every channel, whole recording"),
+    rows = [("file", "the file read into one array of its size"),
+            ("read", "s.read(), every channel, whole recording"),
             ("read_c", "  of which kvd_read_frames"),
             ("scaled", "s.read(scaled=True), every channel"),
             ("block", "KvdIO(f).read_block(lazy=False)"),
