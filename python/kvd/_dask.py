@@ -75,8 +75,7 @@ class FrameSource:
 
 def default_chunk_frames(stream):
     """Frames of a chunk of the recording times the chunks that fit in CHUNK_BYTES."""
-    per_chunk = round(stream.recording.description["file"].get("SegmentTime", 0) * stream.sampling_rate / 1e9)
-    per_chunk = max(1, per_chunk)
+    per_chunk = max(1, stream.frames_per_chunk)
     frame_bytes = 2 * max(1, stream.n_channels)
     return per_chunk * max(1, CHUNK_BYTES // (per_chunk * frame_bytes))
 

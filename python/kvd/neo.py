@@ -55,9 +55,19 @@ def _table(dtype_spec, rows):
 
 
 class _SpikeChannel:
-    def __init__(self, stream, channel, unit, indexes):
+    def __init__(self, stream, channel, unit, indexes, pre_samples):
         self.stream, self.channel, self.unit = stream, channel, unit
         self.indexes = indexes  # of the stream's spikes, in file order
+        self.pre_samples = pre_samples
+
+
+class _EventChannel:
+    """A trigger stream's events, or the changes of one bit of a digital channel (their times are read when
+    first asked for: the header needs only how many there are)."""
+
+    def __init__(self, stream, channel=None, bit=None, count=0, times=None, labels=None):
+        self.stream, self.channel, self.bit, self.count = stream, channel, bit, count
+        self.times, self.labels = times, labels  # ns since the start; labels
 
 
 class KvdRawIO(BaseRawIO):
@@ -88,18 +98,24 @@ class KvdRawIO(BaseRawIO):
         sweeps = rec.sweeps
         self._sweep_frames = [s.sweeps for s in self._signal_streams] if sweeps.size else None
 
+        # Counting a digital stream counts the spike and trigger streams in the same pass over the file.
+        digital = [s for s in rec.streams if s.content == "frames" and s.digital]
+        for s in digital:
+            s.event_count
         spike_streams = [s for s in rec.streams if s.content == "spikes"]
         self._spike_times = {s.index: self._read_spikes(s) for s in spike_streams}
-        events = []  # (stream, channel or None, bit or None, times_ns, labels)
+        events = []
         for s in rec.streams:
             if s.content == "triggers":
-                raw = self._read_raw(s, lib_function=_lib.lib.kvd_read_triggers, dtype=_lib.TRIGGER)
-                events.append((s, None, None, raw["time_ns"], raw["value"].astype("U5")))
-            elif s.content == "frames" and s.digital:
-                events.extend(self._bit_events(s))
+                raw = self._read_raw(s, _lib.lib.kvd_read_triggers, _lib.TRIGGER)
+                events.append(_EventChannel(s, count=raw.size, times=raw["time_ns"], labels=raw["value"].astype("U5")))
+            elif s in digital:
+                counts = s.bit_change_counts()
+                events.extend(_EventChannel(s, int(c), int(b), int(counts[c, b])) for c, b in zip(*np.nonzero(counts)))
 
-        # Segment boundaries: the sweeps' starts, the first reaching back to the earliest event.
-        times = [t[0] for t in self._spike_times.values()] + [e[3] for e in events]
+        # Segment boundaries: the sweeps' starts, the first reaching back to the earliest spike or trigger (bit
+        # changes lie among the frames).
+        times = [t[0] for t in self._spike_times.values()] + [e.times for e in events if e.times is not None]
         times = [t for t in times if t.size]
         first_event = min(int(t.min()) for t in times) if times else 0
         last_event = max(int(t.max()) for t in times) if times else 0
@@ -125,13 +141,14 @@ class KvdRawIO(BaseRawIO):
 
         self._spike_channels = []
         for s in spike_streams:
-            times, channels, units = self._spike_times[s.index]
+            times, channels, units, pre = self._spike_times[s.index]
             order = np.lexsort((np.arange(times.size), units, channels))
             keys = channels[order].astype(np.int64) << 32 | (units[order].astype(np.int64) & 0xFFFFFFFF)
             starts = np.flatnonzero(np.r_[True, keys[1:] != keys[:-1]]) if keys.size else []
             for a, b in zip(starts, list(starts[1:]) + [keys.size]):
-                c, u = int(channels[order[a]]), int(units[order[a]])
-                self._spike_channels.append(_SpikeChannel(s, c, u, order[a:b]))
+                first = order[a]
+                self._spike_channels.append(_SpikeChannel(s, int(channels[first]), int(units[first]), order[a:b],
+                                                          int(pre[first])))
         self._events = events
 
         signal_channels = []
@@ -168,44 +185,36 @@ class KvdRawIO(BaseRawIO):
 
     def _read_spikes(self, stream):
         raw = self._read_raw(stream, _lib.lib.kvd_read_spikes, _lib.SPIKE, None, 0)
-        return raw["time_ns"].copy(), raw["channel"].copy(), raw["unit"].copy()
+        return tuple(raw[name].copy() for name in ("time_ns", "channel", "unit", "pre_samples"))
 
-    def _bit_events(self, stream):
-        """An event channel per channel and bit of a digital stream that changes."""
+    def _read_bit_changes(self, stream):
+        """The times and new levels of the event channels of a digital stream's bits."""
+        channels = {(e.channel, e.bit): e for e in self._events if e.stream is stream and e.bit is not None}
+        parts = {key: [] for key in channels}
         n = stream.event_count
-        groups = {}
         for first in range(0, n, _EVENT_BLOCK):
             raw = np.empty(min(_EVENT_BLOCK, n - first), dtype=_lib.BIT_CHANGE)
             got = self.recording._handle.call(_lib.lib.kvd_read_bit_changes, stream.index, first, raw.size,
                                               _lib.pointer(raw))
-            raw = raw[:got]
-            key = raw["channel"].astype(np.int64) * 16 + raw["bit"]
-            for k in np.unique(key):
-                picked = raw[key == k]
-                groups.setdefault(int(k), []).append((picked["time_ns"], picked["level"]))
-        events = []
-        for k in sorted(groups):
-            times = np.concatenate([t for t, _ in groups[k]])
-            levels = np.concatenate([level for _, level in groups[k]])
-            events.append((stream, k // 16, k % 16, times, levels.astype("U1")))
-        return events
+            for key, part in parts.items():
+                part.append(raw[:got][(raw["channel"][:got] == key[0]) & (raw["bit"][:got] == key[1])])
+        for key, event in channels.items():
+            changes = np.concatenate(parts[key])
+            event.times, event.labels = changes["time_ns"].copy(), changes["level"].astype("U1")
 
     def _spike_header(self, sc):
         s = sc.stream
-        label = s.channels[sc.channel].label
-        info = s.settings or {}
-        pre_us = info.get("PreTrigger_us", 0) if isinstance(info, dict) else 0
-        return dict(name=f"{label}#{sc.unit}", id=f"{s.buffer_id}:{s.channels[sc.channel].hwid}#{sc.unit}",
-                    wf_units=s.units, wf_gain=s.gain, wf_offset=s.offset,
-                    wf_left_sweep=int(round(pre_us * s.sampling_rate / 1e6)), wf_sampling_rate=s.sampling_rate)
+        c = s.channels[sc.channel]
+        return dict(name=f"{c.label}#{sc.unit}", id=f"{s.buffer_id}:{c.hwid}#{sc.unit}", wf_units=s.units,
+                    wf_gain=s.gain, wf_offset=s.offset, wf_left_sweep=sc.pre_samples, wf_sampling_rate=s.sampling_rate)
 
     @staticmethod
     def _event_header(event):
-        stream, channel, bit = event[:3]
-        if bit is None:
-            return dict(name=stream.name, id=stream.buffer_id, type=b"event")
-        c = stream.channels[channel]
-        return dict(name=f"{c.label} bit {bit}", id=f"{stream.buffer_id}:{c.hwid}:{bit}", type=b"event")
+        if event.bit is None:
+            return dict(name=event.stream.name, id=event.stream.buffer_id, type=b"event")
+        c = event.stream.channels[event.channel]
+        return dict(name=f"{c.label} bit {event.bit}", id=f"{event.stream.buffer_id}:{c.hwid}:{event.bit}",
+                    type=b"event")
 
     def _annotate(self, rec, sweeps):
         self._generate_minimal_annotations()
@@ -225,7 +234,7 @@ class KvdRawIO(BaseRawIO):
                 spikes.update(buffer_id=sc.stream.buffer_id, channel=sc.channel,
                               hwid=sc.stream.channels[sc.channel].hwid, unit=sc.unit)
             for event, annotations in zip(self._events, segment["events"]):
-                annotations["buffer_id"] = event[0].buffer_id
+                annotations["buffer_id"] = event.stream.buffer_id
 
     # ---- segments and signals -------------------------------------------------------------------------
     def _segment_t_start(self, block_index, seg_index):
@@ -317,16 +326,22 @@ class KvdRawIO(BaseRawIO):
         return _scale(raw_waveforms, self._spike_channels[spike_channel_index].stream, dtype)
 
     # ---- events ---------------------------------------------------------------------------------------
-    def _segment_events(self, seg_index, event_channel_index, t_start, t_stop):
-        return self._within(self._events[event_channel_index][3], seg_index, t_start, t_stop)
+    def _event(self, event_channel_index):
+        event = self._events[event_channel_index]
+        if event.times is None:
+            self._read_bit_changes(event.stream)
+        return event
 
     def _event_count(self, block_index, seg_index, event_channel_index):
-        return int(np.count_nonzero(self._segment_events(seg_index, event_channel_index, None, None)))
+        if self._bounds.size == 1:
+            return self._events[event_channel_index].count
+        event = self._event(event_channel_index)
+        return int(np.count_nonzero(self._within(event.times, seg_index, None, None)))
 
     def _get_event_timestamps(self, block_index, seg_index, event_channel_index, t_start, t_stop):
-        keep = self._segment_events(seg_index, event_channel_index, t_start, t_stop)
-        event = self._events[event_channel_index]
-        return event[3][keep], None, event[4][keep]
+        event = self._event(event_channel_index)
+        keep = self._within(event.times, seg_index, t_start, t_stop)
+        return event.times[keep], None, event.labels[keep]
 
     def _rescale_event_timestamp(self, event_timestamps, dtype, event_channel_index=0):
         return (event_timestamps / 1e9).astype(dtype)

@@ -18,7 +18,7 @@ _CONTENT = {_lib.CONTENT_OTHER: "other", _lib.CONTENT_FRAMES: "frames", _lib.CON
             _lib.CONTENT_TRIGGERS: "triggers"}
 _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
-SPIKES = np.dtype([("time", "f8"), ("channel", "i4"), ("hwid", "i4"), ("unit", "i4")])
+SPIKES = np.dtype([("time", "f8"), ("channel", "i4"), ("hwid", "i4"), ("unit", "i4"), ("pre_samples", "i4")])
 TRIGGERS = np.dtype([("time", "f8"), ("value", "u2"), ("trial", "u2"), ("stimulus", "u2")])
 DIGITAL_EVENTS = np.dtype([("time", "f8"), ("bit", "i4"), ("level", "i4"), ("channel", "i4"), ("frame", "i8")])
 SWEEPS = np.dtype([("start", "f8"), ("end", "f8"), ("first_frame", "i8"), ("n_frames", "i8")])
@@ -179,6 +179,17 @@ class Stream:
         return self.recording._handle.call(lib.kvd_count_events, self.index)
 
     @property
+    def frames_per_chunk(self):
+        """Frames of the stream's first data chunk (0 without chunks): reads of whole chunks read the least."""
+        return self.recording._handle.call(lib.kvd_frames_per_chunk, self.index)
+
+    def bit_change_counts(self):
+        """How often each bit of each channel of a digital stream changes: channels x 16 (bit 0 first)."""
+        counts = np.zeros((self.n_channels, 16), dtype=np.int64)
+        self.recording._handle.call(lib.kvd_count_bit_changes, self.index, counts.ctypes.data)
+        return counts
+
+    @property
     def sweeps(self):
         """The sweeps of a triggered recording with this stream's frames: start and end (s), first_frame and
         n_frames; empty in continuous recordings."""
@@ -324,12 +335,12 @@ class Recording:
         return stream, raw[:got]
 
     def spikes(self, key, start=0, stop=None):
-        """Spikes [start, stop) of a spike stream in file order: time (s), channel (index in the stream),
-        hwid and unit."""
+        """Spikes [start, stop) of a spike stream in file order: time (s, of the cut-out's first word), channel
+        (index in the stream), hwid, unit, and pre_samples (words of the cut-out before the detection)."""
         _, raw = self._read_events(key, lib.kvd_read_spikes, _lib.SPIKE, start, stop, None, 0)
         out = np.empty(raw.size, dtype=SPIKES)
         out["time"] = raw["time_ns"] / 1e9
-        for name in ("channel", "hwid", "unit"):
+        for name in ("channel", "hwid", "unit", "pre_samples"):
             out[name] = raw[name]
         return out
 
