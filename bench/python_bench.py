@@ -29,7 +29,6 @@ memory) is given too. Times are medians of the runs; ratios are to the sequentia
 with their range over the runs.
 """
 import argparse
-import ctypes
 import gc
 import os
 import statistics

@@ -21,7 +21,7 @@ from neo.rawio.baserawio import BaseRawIO
 import kvd
 from kvd import _lib
 
-# Bit changes read at a time while the header is parsed.
+# Bit changes read at a time when the times of a digital stream's bits are first asked for.
 _EVENT_BLOCK = 1 << 20
 # Words scaled at a time: the pieces stay in the processor's caches.
 _SCALE_BLOCK = 1 << 18

@@ -217,8 +217,11 @@ class Stream:
                         raise KvdError(f"{self.buffer_id} has no channel labelled {item!r}", _lib.ECHANNEL)
                     picked[j] = labels[item]
                 else:
-                    index = int(item)
-                    picked[j] = index + k if -k <= index < 0 else index
+                    index = operator.index(item)
+                    if not -k <= index < 1 << 31:  # others beyond the channels the library names
+                        raise KvdError(f"channel {index} does not exist: {self.buffer_id} has {k} channels",
+                                       _lib.ECHANNEL)
+                    picked[j] = index + k if index < 0 else index
         if picked.size == k and np.array_equal(picked, np.arange(k)):
             return None
         if picked.size == 0:
@@ -305,7 +308,10 @@ class Recording:
     def __del__(self):
         handle = getattr(self, "_handle", None)
         if handle is not None:
-            handle.close()
+            try:
+                handle.close()
+            except Exception:  # the interpreter is shutting down
+                pass
 
     def close(self):
         self._handle.close()

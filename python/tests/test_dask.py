@@ -28,8 +28,8 @@ def test_distributed(folder):
     """The means of every channel of a folder's recordings, computed by worker processes."""
     distributed = pytest.importorskip("distributed")
     paths = [folder / name for name in ("sample.kvd", "continuous.kvd", "streams.kvd")]
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client:
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+    with cluster, distributed.Client(cluster) as client:
         arrays, expected = [], []
         for path in paths:
             with kvd.open(path) as rec:
