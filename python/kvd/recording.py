@@ -218,7 +218,7 @@ class Stream:
                     picked[j] = labels[item]
                 else:
                     index = operator.index(item)
-                    if not -k <= index < 1 << 31:  # others beyond the channels the library names
+                    if not -k <= index < 1 << 31:  # the library refuses the others past the channels
                         raise KvdError(f"channel {index} does not exist: {self.buffer_id} has {k} channels",
                                        _lib.ECHANNEL)
                     picked[j] = index + k if index < 0 else index
