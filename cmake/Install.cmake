@@ -42,3 +42,28 @@ install(CODE "
   file(INSTALL \"${PROJECT_BINARY_DIR}/install/nsKVDLibrary.pc\"
        DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
 ")
+
+# The Python package goes into the site-packages folder of the interpreter found (KVD_PYTHON_SITEDIR,
+# relative to the prefix), with a module that names the library installed beside it. The folder is the
+# interpreter's own for this prefix where it has one (Debian's lib/python3.X/dist-packages under
+# /usr/local), else the standard lib/python3.X/site-packages.
+if(Python3_Interpreter_FOUND)
+  execute_process(
+    COMMAND ${Python3_EXECUTABLE} -c "import os, sysconfig
+base = os.path.normpath('${CMAKE_INSTALL_PREFIX}')
+site = sysconfig.get_path('purelib')
+if os.path.commonpath([base, site]) != base:
+    site = sysconfig.get_path('purelib', 'posix_prefix', vars={'base': base, 'platbase': base})
+print(os.path.relpath(site, base))"
+    OUTPUT_VARIABLE KVD_DEFAULT_SITEDIR OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(KVD_PYTHON_SITEDIR ${KVD_DEFAULT_SITEDIR} CACHE STRING "Where the Python package is installed, relative to the prefix")
+  install(DIRECTORY python/kvd DESTINATION ${KVD_PYTHON_SITEDIR} FILES_MATCHING PATTERN "*.py"
+          PATTERN __pycache__ EXCLUDE)
+  install(CODE "
+    file(WRITE \"${PROJECT_BINARY_DIR}/install/_installed.py\"
+         \"# Written by cmake --install: the library installed with this package.\\n\"
+         \"LIBRARY = \\\"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/nsKVDLibrary.so.1\\\"\\n\")
+    file(INSTALL \"${PROJECT_BINARY_DIR}/install/_installed.py\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${KVD_PYTHON_SITEDIR}/kvd\")
+  ")
+endif()

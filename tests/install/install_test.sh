@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs the built project into a temporary prefix and uses it as a user would: the soname link that
 # ldconfig makes and caches, the installed tools, the C example host built through pkg-config and through
-# find_package (including the header both as <nsKVDLibrary/nsAPItypes.h> and as "nsAPItypes.h"), and dlopen
-# by the soname.
-#   install_test.sh SOURCE_DIR BUILD_DIR LIBDIR   (LIBDIR: the lib folder relative to the prefix)
+# find_package (including the header both as <nsKVDLibrary/nsAPItypes.h> and as "nsAPItypes.h"), dlopen
+# by the soname, and the Python package.
+#   install_test.sh SOURCE_DIR BUILD_DIR LIBDIR [PYTHON SITEDIR]   (LIBDIR, SITEDIR: relative to the prefix)
 set -euo pipefail
-src=$1 build=$2 libdir_rel=$3
+src=$1 build=$2 libdir_rel=$3 python=${4:-} sitedir_rel=${5:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 prefix=$tmp/prefix
@@ -84,5 +84,16 @@ if unshare -m true 2>/dev/null; then
     fail "after ldconfig the soname alone does not find the library"
 else
   echo "install test: no private mount namespace here; the system cache part is left out" >&2
+fi
+# The Python package, installed into the interpreter's site-packages folder under the prefix, finds the
+# library installed with it (no KVD_LIBRARY, no LD_LIBRARY_PATH) and reads the sample.
+if [ -n "$python" ]; then
+  [ -f "$prefix/$sitedir_rel/kvd/__init__.py" ] || fail "no Python package in $sitedir_rel"
+  (cd "$tmp" && env -u KVD_LIBRARY -u LD_LIBRARY_PATH PYTHONPATH="$prefix/$sitedir_rel" "$python" -c '
+import sys, kvd
+assert kvd.library_path == sys.argv[1], kvd.library_path
+with kvd.open("sample.kvd") as rec:
+    assert rec.stream("elec0001").read(0, 10).shape == (10, 60)' "$libdir/nsKVDLibrary.so.1") ||
+    fail "the installed Python package does not read the sample"
 fi
 echo "install test: passed"
