@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "api/ArrayFile.h"
 #include "api/TriggerSettings.h"
 #include "reader/KVXAStreamFile.h"
@@ -22,6 +26,8 @@ constexpr int64_t kBlockFrames = 65536;
 constexpr int64_t kBlockWords = int64_t{1} << 19;
 constexpr int64_t kCheckpointFrames = 65536;
 constexpr int64_t kCheckpointChanges = 4096;
+// A stream with at most this many bit changes keeps them all from counting (12 bytes each).
+constexpr std::size_t kKeptChanges = 65536;
 constexpr std::size_t kChannelNumbers = 65536;
 
 // The index of the channel each spike channel number belongs to: the first channel whose ID is that number,
@@ -39,6 +45,23 @@ std::vector<int32_t> SpikeOwners(const CKVXAStream& stream)
     for (int32_t r = 0; r < count && static_cast<std::size_t>(r) < kChannelNumbers; ++r)
         if (owner[static_cast<std::size_t>(r)] == -1) owner[static_cast<std::size_t>(r)] = r;
     return owner;
+}
+
+// The first word at or after `i` (at least `k`) that differs from the word `k` before it, that is the same
+// channel in the frame before; `n` when none does.
+std::size_t NextDifference(const uint16_t* words, std::size_t i, std::size_t n, std::size_t k)
+{
+#if defined(__SSE2__)
+    for (; i + 8 <= n; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + i - k));
+        const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(a, b)));
+        if (same != 0xFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~same & 0xFFFFu)) / 2;
+    }
+#endif
+    for (; i < n; ++i)
+        if (words[i] != words[i - k]) return i;
+    return n;
 }
 
 }  // namespace
@@ -78,13 +101,33 @@ int64_t CArrayEvents::Count(int32_t stream)
     const std::lock_guard<std::mutex> hold(m_Lock);
     Index& index = m_Streams.at(static_cast<std::size_t>(stream));
     if (index.kind == Kind::None) return -1;
-    if (!index.counted) {
-        if (index.kind == Kind::Bits)
-            CountBits(stream, index);
-        else
-            CountRecords();
-    }
+    // A digital stream's count reads its chunks, whose windows bring the event chunks along: every event
+    // stream is counted then. Spikes and triggers alone need only their own chunks.
+    if (!index.counted) CountAll(index.kind == Kind::Bits);
     return index.counted ? index.count : -1;
+}
+
+void CArrayEvents::CountAll(bool bits)
+{
+    // One pass over the chunk heads counts every event stream: the windows read for the heads bring the
+    // small chunks between the large sample chunks along, and keep the event chunks among them (within the
+    // process's cache budget) for the reads that follow. The digital streams are counted first, so that
+    // their reads drive the pass and find each of their chunks in the window read for its head.
+    struct Keeping {
+        CArrayFile& file;
+        explicit Keeping(CArrayFile& f) : file(f) { Keep(true); }
+        ~Keeping() { Keep(false); }
+        void Keep(bool keep)
+        {
+            const std::lock_guard<std::mutex> hold(file.Lock());
+            if (CKVXAChunkTable* table = file.Reader().GetChunkTable()) table->KeepWindowData(keep);
+        }
+    } keeping(m_File);
+    for (int32_t i = 0; i < m_File.StreamCount(); ++i) {
+        Index& index = m_Streams[static_cast<std::size_t>(i)];
+        if (bits && index.kind == Kind::Bits && !index.counted) CountBits(i, index);
+    }
+    if (!m_bRecordsCounted) CountRecords();
 }
 
 // ---- Spikes and triggers ------------------------------------------------------------------------------
@@ -92,17 +135,6 @@ int64_t CArrayEvents::Count(int32_t stream)
 void CArrayEvents::CountRecords()
 {
     const std::lock_guard<std::mutex> hold(m_File.Lock());
-    CKVXAStreamFile& reader = m_File.Reader();
-    // The small event chunks come with the windows read for the chunk heads around them and are kept for
-    // the reads that follow (within the process's cache budget).
-    struct KeepWindows {
-        CKVXAChunkTable* table;
-        ~KeepWindows()
-        {
-            if (table) table->KeepWindowData(false);
-        }
-    } keep{reader.GetChunkTable()};
-    if (keep.table) keep.table->KeepWindowData(true);
     for (int32_t i = 0; i < m_File.StreamCount(); ++i) {
         Index& current = m_Streams[static_cast<std::size_t>(i)];
         CKVXAStream* stream = m_File.Stream(i);
@@ -177,8 +209,13 @@ int64_t CArrayEvents::ReadSpikes(int32_t stream, int64_t first, int64_t count, k
         const int32_t samples = std::max(0, spike.GetCount());
         if (spikes) {
             const CKVXAChannel* info = s->GetChannel(static_cast<int16_t>(channel));
-            spikes[k] = {m_File.SinceStart(event.GetRawTimeStamp()), channel, info ? info->GetHWID() : -1,
-                         static_cast<int16_t>(spike.GetUnitID()), samples};
+            spikes[k] = {m_File.SinceStart(event.GetRawTimeStamp()),
+                         channel,
+                         info ? info->GetHWID() : -1,
+                         static_cast<int16_t>(spike.GetUnitID()),
+                         samples,
+                         static_cast<int32_t>(std::min<uint32_t>(spike.GetPreEvent(), INT32_MAX)),
+                         0};
         }
         if (waveforms && width > 0) {
             uint16_t* dst = waveforms + static_cast<std::size_t>(k) * width;
@@ -240,23 +277,35 @@ void CArrayEvents::ScanBits(int32_t stream, const Mark& from, Visit visit)
     if (start > 0 && start < geometry.frameCount && !segmentStart(start))
         havePrevious = m_File.ReadFrames(stream, start - 1, 1, nullptr, 0, previous.data()).complete;
     int64_t i = from.first;
+    // The changes of one frame against the frame before; false when visit asks to stop.
+    auto frameChanges = [&](int64_t frame, const uint16_t* row, const uint16_t* prior) {
+        if (segmentStart(frame)) return true;
+        bool begun = false;
+        for (std::size_t c = 0; c < k; ++c) {
+            const unsigned change = static_cast<unsigned>(row[c] ^ prior[c]);
+            if (!change) continue;
+            if (!begun && !visit(frame, std::size_t{0}, -1, 0u, i)) return false;
+            begun = true;
+            for (int bit = 0; change >> bit; ++bit)
+                if ((change >> bit) & 1u && !visit(frame, c, bit, (row[c] >> bit) & 1u, i++)) return false;
+        }
+        return true;
+    };
     while (start < geometry.frameCount) {
+        if (!visit(start, std::size_t{0}, -2, 0u, i)) return;
         const int64_t n = std::min(block, geometry.frameCount - start);
         const int64_t got = m_File.ReadFrames(stream, start, n, nullptr, 0, words.data()).frames;
-        const uint16_t* row = words.data();
-        for (int64_t f = 0; f < got; ++f, row += k) {
-            const int64_t frame = start + f;
-            if (!visit(frame, std::size_t{0}, -1, 0u, i)) return;
-            if (havePrevious && !segmentStart(frame)) {
-                for (std::size_t c = 0; c < k; ++c) {
-                    const unsigned change = static_cast<unsigned>(row[c] ^ previous[c]);
-                    for (int bit = 0; change >> bit; ++bit)
-                        if ((change >> bit) & 1u && !visit(frame, c, bit, (row[c] >> bit) & 1u, i++)) return;
-                }
-            }
-            std::copy(row, row + k, previous.begin());
-            havePrevious = true;
+        const uint16_t* base = words.data();
+        const std::size_t end = static_cast<std::size_t>(got) * k;
+        if (got > 0 && havePrevious && !frameChanges(start, base, previous.data())) return;
+        // Only the frames that differ from the frame before are looked at.
+        for (std::size_t w = NextDifference(base, k, end, k); w < end; w = NextDifference(base, w, end, k)) {
+            const std::size_t f = w / k;
+            if (!frameChanges(start + static_cast<int64_t>(f), base + f * k, base + (f - 1) * k)) return;
+            w = (f + 1) * k;
         }
+        if (got > 0) std::copy(base + end - k, base + end, previous.begin());
+        havePrevious = got > 0;
         if (got < n) {
             havePrevious = false;
             start = nextSegment(start + got);
@@ -271,19 +320,35 @@ void CArrayEvents::CountBits(int32_t stream, Index& index)
     Index counted;
     counted.kind = Kind::Bits;
     counted.checkpoints.push_back({0, 0});
+    {
+        const std::lock_guard<std::mutex> file(m_File.Lock());
+        counted.bitCounts.assign(static_cast<std::size_t>(m_File.GeometryOf(stream).channels) * 16, 0);
+    }
     int64_t frames = 0;
-    ScanBits(stream, counted.checkpoints.front(), [&](int64_t frame, std::size_t, int bit, unsigned, int64_t i) {
-        if (bit >= 0) {
-            counted.count = i + 1;
-            return true;
-        }
-        const Mark& last = counted.checkpoints.back();
-        if (frame - static_cast<int64_t>(last.dataPosition) >= kCheckpointFrames ||
-            i - last.first >= kCheckpointChanges)
-            counted.checkpoints.push_back({static_cast<uint64_t>(frame), i});
-        frames = frame + 1;
-        return true;
-    });
+    bool keep = true;
+    auto change = [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+        counted.count = i + 1;
+        ++counted.bitCounts[channel * 16 + static_cast<std::size_t>(bit)];
+        keep = keep && counted.changes.size() < kKeptChanges && channel < (std::size_t{1} << 22);
+        if (keep)
+            counted.changes.emplace_back(frame,
+                                         static_cast<int32_t>(channel << 8 | static_cast<unsigned>(bit) << 1 | level));
+    };
+    ScanBits(stream, counted.checkpoints.front(),
+             [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+                 if (bit >= 0) {
+                     change(frame, channel, bit, level, i);
+                     return true;
+                 }
+                 // A block or a frame with changes begins: a checkpoint where the last one lies far enough back.
+                 const Mark& last = counted.checkpoints.back();
+                 if ((bit == -2 && frame - static_cast<int64_t>(last.dataPosition) >= kCheckpointFrames) ||
+                     (bit == -1 && i - last.first >= kCheckpointChanges))
+                     counted.checkpoints.push_back({static_cast<uint64_t>(frame), i});
+                 frames = std::max(frames, frame);
+                 return true;
+             });
+    if (!keep) std::vector<std::pair<int64_t, int32_t>>().swap(counted.changes);
     counted.checkpoints.push_back({static_cast<uint64_t>(frames), counted.count});
     counted.counted = true;
     index = std::move(counted);
@@ -299,12 +364,25 @@ int64_t CArrayEvents::ReadBitChanges(int32_t stream, int64_t first, int64_t coun
                                      [](int64_t value, const Mark& m) { return value < m.first; });
     if (it == index.checkpoints.begin()) return 0;
     int64_t handed = 0;
-    ScanBits(stream, *(it - 1), [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
-        if (bit < 0 || i < first) return true;
-        out[handed] = {0, frame, static_cast<int32_t>(channel), bit, static_cast<int32_t>(level), 0};
-        return ++handed < count;
-    });
+    if (static_cast<int64_t>(index.changes.size()) == index.count) {
+        for (; handed < count && first + handed < index.count; ++handed) {
+            const auto& [frame, packed] = index.changes[static_cast<std::size_t>(first + handed)];
+            out[handed] = {0, frame, packed >> 8, (packed >> 1) & 15, packed & 1, 0};
+        }
+    } else {
+        ScanBits(stream, *(it - 1), [&](int64_t frame, std::size_t channel, int bit, unsigned level, int64_t i) {
+            if (bit < 0 || i < first) return true;
+            out[handed] = {0, frame, static_cast<int32_t>(channel), bit, static_cast<int32_t>(level), 0};
+            return ++handed < count;
+        });
+    }
     const std::lock_guard<std::mutex> file(m_File.Lock());
     for (int64_t j = 0; j < handed; ++j) out[j].time_ns = m_File.FrameTime(stream, out[j].frame);
     return handed;
+}
+
+std::vector<int64_t> CArrayEvents::BitCounts(int32_t stream)
+{
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    return m_Streams.at(static_cast<std::size_t>(stream)).bitCounts;
 }

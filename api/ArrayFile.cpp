@@ -22,6 +22,8 @@ constexpr std::size_t kRunsPerVisit = 16;
 constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
 // A chunk's last frame may end short of the chunk (a part frame); its trail is read only when that is small.
 constexpr uint64_t kMaxTrailGap = 65536;
+// Runs no longer than this may lie in the window of chunk heads the chunk table last read.
+constexpr std::size_t kWindowBytes = 8192;
 
 // The words as the host holds them: the file stores them little-endian.
 void HostOrder(uint16_t* words, std::size_t n)
@@ -106,19 +108,10 @@ void CArrayFile::Measure(int32_t index, StreamState& state)
     geometry.channels = stream ? std::max(0, stream->GetChannelCount()) : 0;
     geometry.frames = stream && stream->HasSampleChunks();
     if (geometry.frames && !Triggered()) {
-        // The frames of the recording's span, as the Neuroshare entities count them (whole milliseconds at
-        // the file's rate), but never more than the file could hold.
-        const uint64_t start = m_pReader->GetStartTime()->GetTimeStamp();
-        const uint64_t stop = m_pReader->GetStopTime()->GetTimeStamp();
-        const int32_t msps = m_pReader->GetMillisamplesPerSecond();
-        uint64_t frames = 0;
-        if (stop > start && msps > 0) {
-            const uint64_t ms = (stop - start) / 1000000ULL;
-            const uint64_t m = static_cast<uint64_t>(msps);
-            frames = ms > UINT64_MAX / m ? UINT64_MAX : ms * m / 1000000ULL;
-        }
+        // The frames of the recording's span, as the Neuroshare entities count them, but never more than
+        // the file could hold.
         const uint64_t fits = m_pReader->GetFileSize() / (2 * static_cast<uint64_t>(geometry.channels));
-        geometry.frameCount = static_cast<int64_t>(std::min(frames, fits));
+        geometry.frameCount = static_cast<int64_t>(std::min(stream->RecordingSamples(), fits));
     } else if (geometry.frames) {
         // Sweep after sweep, each as many frames as its span holds.
         CKVXAStream* mutableStream = Stream(index);
@@ -152,6 +145,15 @@ int64_t CArrayFile::FrameTime(int32_t stream, int64_t frame)
     const std::size_t sweep = SweepOf(geometry, frame);
     return SinceStart(m_pReader->GetSweepRawStartTimeAt(static_cast<int32_t>(sweep))) +
            FramesToNs(frame - geometry.sweepFirst[sweep], msps);
+}
+
+int64_t CArrayFile::FramesPerChunk(int32_t stream)
+{
+    const Geometry& geometry = GeometryOf(stream);
+    CKVXAChunkTable* table = m_pReader->GetChunkTable();
+    const auto s = static_cast<std::size_t>(stream);
+    if (!geometry.frames || !table || s >= table->StreamCount() || !table->Has(s, 0)) return 0;
+    return static_cast<int64_t>(table->At(s, 0).size / 2 / static_cast<uint64_t>(geometry.channels));
 }
 
 // ---- Where frames lie ---------------------------------------------------------------------------------
@@ -300,6 +302,14 @@ void CArrayFile::OfferTrail(uint64_t position, const uint8_t* bytes, std::size_t
     if (CKVXAChunkTable* table = m_pReader->GetChunkTable()) table->Offer(position, bytes, n);
 }
 
+bool CArrayFile::FromWindow(uint64_t position, void* dst, std::size_t bytes)
+{
+    if (bytes > kWindowBytes) return false;
+    const std::lock_guard<std::mutex> hold(m_Lock);
+    CKVXAChunkTable* table = m_pReader->GetChunkTable();
+    return table && table->CopyWindowed(position, bytes, dst);
+}
+
 std::unique_ptr<std::vector<uint16_t>> CArrayFile::TakeScratch()
 {
     {
@@ -350,7 +360,9 @@ CArrayFile::ReadResult CArrayFile::ReadFrames(int32_t stream, int64_t first, int
         const uint64_t bytes = static_cast<uint64_t>(run.frames) * rowBytes;
         const uint64_t gap = run.trail ? TrailGap(run.position + bytes, run.trail) : UINT64_MAX;
         std::size_t got = 0;
-        if (gap != UINT64_MAX) {
+        if (FromWindow(run.position, dst, static_cast<std::size_t>(bytes))) {
+            got = static_cast<std::size_t>(bytes);
+        } else if (gap != UINT64_MAX) {
             trail.resize(static_cast<std::size_t>(gap) + kTrailBytes);
             got = kvd::ReadUpToWithTrail(file, run.position, dst, static_cast<std::size_t>(bytes), trail.data(),
                                          trail.size());
@@ -414,7 +426,10 @@ CArrayFile::ReadResult CArrayFile::ReadThroughScratch(int32_t stream, int64_t fi
             const std::size_t words = static_cast<std::size_t>((bytes + extra + 1) / 2);
             if (scratch->size() < words) scratch->resize(words);
             auto* bytesOf = reinterpret_cast<uint8_t*>(scratch->data());
-            const std::size_t got = kvd::ReadUpTo(file, position, bytesOf, static_cast<std::size_t>(bytes + extra));
+            const std::size_t got =
+                FromWindow(position, bytesOf, static_cast<std::size_t>(bytes))
+                    ? static_cast<std::size_t>(bytes)
+                    : kvd::ReadUpTo(file, position, bytesOf, static_cast<std::size_t>(bytes + extra));
             if (extra && got > bytes + gap)
                 OfferTrail(run.trail, bytesOf + bytes + gap, got - static_cast<std::size_t>(bytes + gap));
             const uint64_t whole = std::min<uint64_t>(got, bytes) / rowBytes;

@@ -51,6 +51,8 @@ public:
     static std::size_t SweepOf(const Geometry& geometry, int64_t frame);
     // Frame `frame` of a stream as nanoseconds since the start of the recording.
     int64_t FrameTime(int32_t stream, int64_t frame);
+    // The frames of the stream's first data chunk; 0 when it has none.
+    int64_t FramesPerChunk(int32_t stream);
 
     // The outcome of a read of frames: the frames delivered before the first that could not be read.
     struct ReadResult {
@@ -100,6 +102,9 @@ private:
                                   int32_t channelCount, Value* out);
     // Hands the bytes after a run's chunk to the chunk table.
     void OfferTrail(uint64_t position, const uint8_t* bytes, std::size_t n);
+    // Copies `bytes` bytes of the file from `position` on when the window the chunk table read for the
+    // heads holds them (small chunks come with the window read for their head); false otherwise.
+    bool FromWindow(uint64_t position, void* dst, std::size_t bytes);
 
     // A scratch buffer for a read, taken from those of finished reads.
     std::unique_ptr<std::vector<uint16_t>> TakeScratch();

@@ -54,10 +54,11 @@ void CDigitalBitEvents::Build(WordSource& source, const std::vector<SegmentSpan>
             uint32_t i = 0;
             if (offset == 0) previous = static_cast<uint16_t>(words[i++]);
             while (i < n) {
-                // Digital words change rarely: pass over runs equal to the previous word 32 at a time.
+                // Digital words change rarely: pass over runs equal to the previous word 32 at a time (all
+                // 32 compared in a loop without early exit, which compilers turn into vector instructions).
                 if (i + 32 <= n && static_cast<uint16_t>(words[i]) == previous) {
                     uint16_t differs = 0;
-                    for (uint32_t k = 1; k < 32; ++k) differs |= static_cast<uint16_t>(words[i + k]) ^ previous;
+                    for (uint32_t k = 0; k < 32; ++k) differs |= static_cast<uint16_t>(words[i + k]) ^ previous;
                     if (!differs) {
                         i += 32;
                         continue;

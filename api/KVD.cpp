@@ -117,19 +117,30 @@ CKVD::DataSource* CKVD::CountedEntity(File& file, uint32_t dwEntityID)
 {
     DataSource* ds = Entity(file, dwEntityID);
     if (!ds) return ds;
-    // The event streams are counted before a digital channel is read: the walk over the chunk heads that
-    // counting them needs then brings the small event chunks along with the heads.
-    if ((FromEventStream(*ds) || ds->bitEvents) && !file.eventsCounted) CountEventStreams(file);
-    if (!ds->bitEvents || ds->bitEvents->Built()) return ds;
+    const bool events = (FromEventStream(*ds) || ds->bitEvents) && !file.eventsCounted;
+    const bool bits = ds->bitEvents && !ds->bitEvents->Built();
+    if (!events && !bits) return ds;
+    // Counting the event streams takes one pass over the chunk heads of the file, whose windows bring the
+    // small chunks between the large sample chunks along and keep the event chunks among them. A digital
+    // channel's chunks are small chunks too: when its bits are counted in the same call they are counted
+    // first, so that their walk drives the pass and finds each of its chunks in the window read for the
+    // chunk's head instead of reading it again; the event streams then find their chunks kept.
+    CKeptWindows keep(events ? file.reader->GetChunkTable() : nullptr);
+    if (bits) CountBitEntities(file, *ds);
+    if (events) CountEventStreams(file);
+    return ds;
+}
+
+void CKVD::CountBitEntities(File& file, const DataSource& ds)
+{
     // The channel's 16 bit entities, in bit order, share the store.
-    CKVXAStream* stream = file.reader->GetStream(ds->lStreamID);
-    if (!stream) return ds;
+    CKVXAStream* stream = file.reader->GetStream(ds.lStreamID);
+    if (!stream) return;
     std::vector<DataSource*> bits;
     for (const auto& entity : file.entities)
-        if (entity->bitEvents == ds->bitEvents) bits.push_back(entity.get());
-    if (bits.size() != CDigitalBitEvents::kBits) return ds;
-    CountDigiEvents(file.reader.get(), stream, bits.data(), ds->lIndex, BaseTime(file.reader.get()));
-    return ds;
+        if (entity->bitEvents == ds.bitEvents) bits.push_back(entity.get());
+    if (bits.size() != CDigitalBitEvents::kBits) return;
+    CountDigiEvents(file.reader.get(), stream, bits.data(), ds.lIndex, BaseTime(file.reader.get()));
 }
 
 bool CKVD::IsEntityExistent(const File& file, uint32_t dwEntityID) const { return Entity(file, dwEntityID) != nullptr; }
@@ -240,16 +251,6 @@ void CKVD::CountEventStreams(File& opened)
 {
     CKVXAStreamFile& file = *opened.reader;
     const double basetime = BaseTime(&file);
-    // The small event chunks mostly come with the windows read for the chunk heads around them and are kept
-    // (KeepWindowData): one pass over the heads counts every event stream.
-    struct KeepWindows {
-        CKVXAChunkTable* table;
-        ~KeepWindows()
-        {
-            if (table) table->KeepWindowData(false);
-        }
-    } keep{file.GetChunkTable()};
-    if (keep.table) keep.table->KeepWindowData(true);
     // Each stream's entities are counted afresh: a count that failed on the way (memory) is redone whole by
     // the next call.
     for (int32_t i = 0; i < file.GetStreamCount(); ++i) {

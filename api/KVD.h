@@ -162,6 +162,8 @@ private:
     DataSource* CountedEntity(File& file, uint32_t dwEntityID);
     // Counts the items of every trigger and spike entity of the file in one pass over its event chunks.
     void CountEventStreams(File& file);
+    // Counts the events of the 16 bit entities of the digital channel of bit entity `ds`.
+    void CountBitEntities(File& file, const DataSource& ds);
     // Marks whether the entity's blocks start in ascending time without overlapping.
     static void SetOrdered(CKVXAStreamFile& file, DataSource& ds);
     double BaseTime(CKVXAStreamFile* file) const;

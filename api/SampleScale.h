@@ -47,13 +47,8 @@ public:
         const __m128i zeros = _mm_set1_epi32(zero);
         const __m128d scale = _mm_set1_pd(units);
         for (; k + 8 <= n; k += 8) {
-            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + k));
-            const __m128i lo = _mm_sub_epi32(_mm_unpacklo_epi16(w, _mm_setzero_si128()), zeros);
-            const __m128i hi = _mm_sub_epi32(_mm_unpackhi_epi16(w, _mm_setzero_si128()), zeros);
-            const __m128d v0 = _mm_mul_pd(_mm_cvtepi32_pd(lo), scale);
-            const __m128d v1 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(lo, 8)), scale);
-            const __m128d v2 = _mm_mul_pd(_mm_cvtepi32_pd(hi), scale);
-            const __m128d v3 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(hi, 8)), scale);
+            __m128d v0, v1, v2, v3;
+            Scale8(words + k, zeros, scale, v0, v1, v2, v3);
             if (streaming) {
                 _mm_stream_pd(out + k, v0);
                 _mm_stream_pd(out + k + 2, v1);
@@ -82,15 +77,10 @@ public:
         const __m128i zeros = _mm_set1_epi32(zero);
         const __m128d scale = _mm_set1_pd(units);
         for (; k + 8 <= n; k += 8) {
-            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + k));
-            const __m128i lo = _mm_sub_epi32(_mm_unpacklo_epi16(w, _mm_setzero_si128()), zeros);
-            const __m128i hi = _mm_sub_epi32(_mm_unpackhi_epi16(w, _mm_setzero_si128()), zeros);
-            const __m128 f0 = _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(lo), scale)),
-                                            _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(lo, 8)), scale)));
-            const __m128 f1 = _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(hi), scale)),
-                                            _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(hi, 8)), scale)));
-            _mm_storeu_ps(out + k, f0);
-            _mm_storeu_ps(out + k + 4, f1);
+            __m128d v0, v1, v2, v3;
+            Scale8(words + k, zeros, scale, v0, v1, v2, v3);
+            _mm_storeu_ps(out + k, _mm_movelh_ps(_mm_cvtpd_ps(v0), _mm_cvtpd_ps(v1)));
+            _mm_storeu_ps(out + k + 4, _mm_movelh_ps(_mm_cvtpd_ps(v2), _mm_cvtpd_ps(v3)));
         }
 #endif
         for (; k < n; ++k) out[k] = static_cast<float>(Scale(static_cast<int16_t>(words[k]), zero, units));
@@ -105,6 +95,20 @@ public:
     }
 
 private:
+#if defined(__SSE2__)
+    // Eight words (unsigned) less the zero, times the unit: the values in four pairs.
+    static void Scale8(const void* words, __m128i zeros, __m128d scale, __m128d& v0, __m128d& v1, __m128d& v2,
+                       __m128d& v3)
+    {
+        const __m128i w = _mm_loadu_si128(static_cast<const __m128i*>(words));
+        const __m128i lo = _mm_sub_epi32(_mm_unpacklo_epi16(w, _mm_setzero_si128()), zeros);
+        const __m128i hi = _mm_sub_epi32(_mm_unpackhi_epi16(w, _mm_setzero_si128()), zeros);
+        v0 = _mm_mul_pd(_mm_cvtepi32_pd(lo), scale);
+        v1 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(lo, 8)), scale);
+        v2 = _mm_mul_pd(_mm_cvtepi32_pd(hi), scale);
+        v3 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(hi, 8)), scale);
+    }
+#endif
     static double Scale(int16_t word, int32_t zero, double units)
     {
         return static_cast<double>(static_cast<int32_t>(static_cast<uint16_t>(word)) - zero) * units;

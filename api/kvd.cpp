@@ -438,6 +438,15 @@ int64_t kvd_read_frames_scaled(kvd_file* file, int32_t stream, int64_t first, in
     return ReadFramesCall(file, stream, first, count, channels, channel_count, out);
 }
 
+int64_t kvd_frames_per_chunk(kvd_file* file, int32_t stream)
+{
+    return ArrayCall([&]() -> int64_t {
+        if (const int result = CheckStream(file, stream)) return result;
+        const std::lock_guard<std::mutex> hold(file->file.Lock());
+        return file->file.FramesPerChunk(stream);
+    });
+}
+
 int64_t kvd_count_events(kvd_file* file, int32_t stream)
 {
     return ArrayCall([&]() -> int64_t {
@@ -481,6 +490,19 @@ int64_t kvd_read_bit_changes(kvd_file* file, int32_t stream, int64_t first, int6
         if (const int result = CheckEvents(file, stream, Kind::Bits, first, count, n)) return result;
         if (const int result = CheckArray(out, n, sizeof(kvd_bit_change), "bit changes")) return result;
         return EventsRead(file, stream, first, n, file->events->ReadBitChanges(stream, first, n, out));
+    });
+}
+
+int kvd_count_bit_changes(kvd_file* file, int32_t stream, int64_t* counts)
+{
+    return ArrayCall([&]() -> int {
+        int64_t n = 0;
+        if (const int result = CheckEvents(file, stream, Kind::Bits, 0, 0, n)) return result;
+        const std::vector<int64_t> known = file->events->BitCounts(stream);
+        if (const int result = CheckArray(counts, static_cast<int64_t>(known.size()), sizeof(int64_t), "bit counts"))
+            return result;
+        std::copy(known.begin(), known.end(), counts);
+        return KVD_OK;
     });
 }
 

@@ -128,11 +128,13 @@ typedef struct kvd_sweep {
 } kvd_sweep;
 
 typedef struct kvd_spike {
-    int64_t time_ns; /* since the start of the recording */
-    int32_t channel; /* index of the spike's channel in the stream */
-    int32_t hwid;    /* hardware channel number of that channel */
-    int32_t unit;    /* unit of spike sorting (0 unsorted) */
-    int32_t samples; /* words of its cut-out */
+    int64_t time_ns;     /* since the start of the recording */
+    int32_t channel;     /* index of the spike's channel in the stream */
+    int32_t hwid;        /* hardware channel number of that channel */
+    int32_t unit;        /* unit of spike sorting (0 unsorted) */
+    int32_t samples;     /* words of its cut-out */
+    int32_t pre_samples; /* words of the cut-out before the detection (the time is that of the first word) */
+    int32_t reserved;
 } kvd_spike;
 
 typedef struct kvd_trigger {
@@ -194,6 +196,10 @@ KVD_API int64_t kvd_read_frames(kvd_file* file, int32_t stream, int64_t first, i
 KVD_API int64_t kvd_read_frames_scaled(kvd_file* file, int32_t stream, int64_t first, int64_t count,
                                        const int32_t* channels, int32_t channel_count, float* out);
 
+/* The frames of the stream's first data chunk: reads of whole chunks cost the fewest reads of the file; 0
+ * when the stream has no chunks. Finding it may read the chunk heads up to that chunk. */
+KVD_API int64_t kvd_frames_per_chunk(kvd_file* file, int32_t stream);
+
 /* The number of events of a spike, trigger or digital stream (the bit changes). The first call counts: one
  * pass over the event records of every spike and trigger stream, or over a digital stream's words. */
 KVD_API int64_t kvd_count_events(kvd_file* file, int32_t stream);
@@ -205,6 +211,9 @@ KVD_API int64_t kvd_read_spikes(kvd_file* file, int32_t stream, int64_t first, i
                                 uint16_t* waveforms, int32_t waveform_samples);
 /* Trigger events [first, first + count) of a trigger stream; the number read (fewer at the end). */
 KVD_API int64_t kvd_read_triggers(kvd_file* file, int32_t stream, int64_t first, int64_t count, kvd_trigger* out);
+/* How often each bit of each channel of a digital stream changes: `counts` receives channel_count x 16
+ * numbers, channel after channel, bit 0 first (counting the changes first when they are not counted yet). */
+KVD_API int kvd_count_bit_changes(kvd_file* file, int32_t stream, int64_t* counts);
 /* Bit changes [first, first + count) of a digital stream, ordered by frame, then channel, then bit: a
  * change is a bit that differs from the frame before in the same sweep (a sweep's first frame, and frame 0
  * of a continuous stream, are compared with nothing). The number read (fewer at the end). */

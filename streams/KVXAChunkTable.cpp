@@ -76,14 +76,27 @@ void CKVXAChunkTable::KeepWindowData(bool keep)
     m_qwKeptBytes = 0;
 }
 
-void CKVXAChunkTable::Keep(uint64_t dataPosition, uint64_t size)
+const uint8_t* CKVXAChunkTable::InWindow(uint64_t position, uint64_t size) const
 {
     const Window& window = m_Window;
-    if (!m_bKeep || size == 0 || dataPosition < window.position) return;
-    const uint64_t offset = dataPosition - window.position;
-    if (offset > window.size || size > window.size - offset) return;
+    if (!window.bytes || position < window.position) return nullptr;
+    const uint64_t offset = position - window.position;
+    if (offset > window.size || size > window.size - offset) return nullptr;
+    return window.bytes.get() + offset;
+}
+
+void CKVXAChunkTable::Keep(uint64_t dataPosition, uint64_t size)
+{
+    if (!m_bKeep || size == 0) return;
     // Only the chunk's own bytes are kept, so that memory follows the event data, not the windows read.
-    KeepRead(dataPosition, window.bytes.get() + offset, size);
+    if (const uint8_t* data = InWindow(dataPosition, size)) KeepRead(dataPosition, data, size);
+}
+
+bool CKVXAChunkTable::CopyWindowed(uint64_t dataPosition, uint64_t size, void* dst) const
+{
+    const uint8_t* data = dst ? InWindow(dataPosition, size) : nullptr;
+    if (data) std::memcpy(dst, data, static_cast<std::size_t>(size));
+    return data != nullptr;
 }
 
 void CKVXAChunkTable::KeepRead(uint64_t dataPosition, const void* data, uint64_t size)

@@ -70,6 +70,10 @@ public:
     // Copies the kept data of the chunk whose data starts at `dataPosition` (`size` bytes) to `dst`; false
     // (nothing copied) when none is kept.
     bool CopyKept(uint64_t dataPosition, uint64_t size, void* dst) const;
+    // Copies the data of the chunk at `dataPosition` (`size` bytes) to `dst` when it lies whole in the
+    // window last read for the heads (or offered); false (nothing copied) otherwise. A walk over a stream
+    // of small chunks that drives the scan finds each chunk in the window read for its head.
+    bool CopyWindowed(uint64_t dataPosition, uint64_t size, void* dst) const;
     // While keeping, keeps the data of an event chunk that a reader had to read on its own.
     void KeepRead(uint64_t dataPosition, const void* data, uint64_t size);
     static constexpr uint64_t kMaxKeptBytes = 64ULL << 20;
@@ -100,6 +104,8 @@ private:
 
     // Reads the head at m_qwNext into `head` (32 bytes); the number of bytes the file holds there.
     std::size_t ReadHead(uint8_t* head);
+    // The bytes [position, position + size) in the current window; null when they do not lie whole in it.
+    const uint8_t* InWindow(uint64_t position, uint64_t size) const;
     // Keeps the chunk data at `dataPosition` when it lies whole in the current window.
     void Keep(uint64_t dataPosition, uint64_t size);
 
@@ -122,4 +128,23 @@ private:
     uint64_t m_qwGranted = 0;                                   // of them, those the budget has granted
     bool m_bComplete = false;
     std::vector<Stream> m_Streams;
+};
+
+// While it lives, the table keeps the event chunks that come with the windows read for the chunk heads
+// (KeepWindowData), so that one pass over the heads serves every event stream.
+class CKeptWindows {
+public:
+    explicit CKeptWindows(CKVXAChunkTable* table) : m_pTable(table)
+    {
+        if (m_pTable) m_pTable->KeepWindowData(true);
+    }
+    ~CKeptWindows()
+    {
+        if (m_pTable) m_pTable->KeepWindowData(false);
+    }
+    CKeptWindows(const CKeptWindows&) = delete;
+    CKeptWindows& operator=(const CKeptWindows&) = delete;
+
+private:
+    CKVXAChunkTable* m_pTable;
 };

@@ -1,6 +1,6 @@
 #include "streams/KVXAEvtRaw.h"
 
-#include <new>
+#include <memory>
 
 #include "io/ByteOrder.h"
 #include "streams/KVXAChunk.h"
@@ -64,10 +64,13 @@ bool CKVXAEvtRaw::LoadNextChunk()
         const int32_t size = next->GetSize();
         if (!next->DataReadable()) break;
         if (size != m_lChunkSize) {
+            // The size is bounded by the file's: a failing allocation is the system's want of memory, which
+            // ends the walk with the exception rather than with frames missing. The cursor keeps its old
+            // buffer until the new one is had.
+            std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<std::size_t>(size)]);
             delete[] m_pData;
-            m_pData = new (std::nothrow) uint8_t[static_cast<std::size_t>(size)];
-            m_lChunkSize = m_pData ? size : 0;
-            if (!m_pData) break;
+            m_pData = buffer.release();
+            m_lChunkSize = size;
         }
         if (next->ReadData(static_cast<void*>(m_pData)) != size) break;
         m_lOffset = m_lOffsetNext = 0;

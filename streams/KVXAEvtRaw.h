@@ -42,6 +42,7 @@ public:
 
 private:
     // Makes the stream's next chunk that holds a whole frame the cursor's chunk and reads its data into the
-    // cursor's buffer; false when there is none or its data cannot be read.
+    // cursor's buffer; false when there is none or its data cannot be read. A buffer that cannot be had
+    // throws std::bad_alloc and leaves the cursor its old buffer.
     bool LoadNextChunk();
 };

@@ -18,9 +18,11 @@ float CKVXAEvtSpikeParameter::Parameter(uint32_t number) const
     case 2: {
         if (GetSize() < 20) return kNoValue;
         // Rounding both 64-bit times to f32 before subtracting would lose seconds for a recording whose
-        // start lies centuries after 1601: subtract exactly, round once.
-        const int64_t sinceStart = static_cast<int64_t>(kvd::LoadU64(record + 26) - m_TimeStamp.GetStart());
-        return static_cast<float>(sinceStart);
+        // start lies centuries after 1601: subtract exactly, round once. The difference of two u64 may not
+        // fit an i64 (a time near 1601 with a start in this century), so its magnitude is taken in u64 and
+        // the sign applied after rounding, which rounding to nearest leaves symmetric.
+        const uint64_t time = kvd::LoadU64(record + 26), start = m_TimeStamp.GetStart();
+        return time >= start ? static_cast<float>(time - start) : -static_cast<float>(start - time);
     }
     default: return kNoValue;
     }

@@ -33,8 +33,8 @@ public:
     int32_t GetSize() const override;
 
     // Parameter 0: the stored u64 as f32. 1: the stored f32. 2 (H >= 2): the spike's time since the
-    // recording start in nanoseconds, the stored u64 less the start taken in 64-bit integers and rounded
-    // to f32 once. kNoValue for any other number and for 2 when the record does not hold it.
+    // recording start in nanoseconds, the stored u64 less the start, exact and signed, rounded to f32
+    // once. kNoValue for any other number and for 2 when the record does not hold it.
     float Parameter(uint32_t number) const;
 
 protected:

@@ -485,7 +485,8 @@ const int16_t* CKVXAStream::LoadEntry(CKVXAChunkTable& table, std::size_t s, std
     }
     m_lLoadedEntry = kNone;
     auto* bytes = reinterpret_cast<uint8_t*>(m_ChunkData.data());
-    if (!table.CopyKept(e.dataPosition, e.size, bytes)) {
+    // A small chunk whose head the table has just read mostly lies in the window read for that head.
+    if (!table.CopyKept(e.dataPosition, e.size, bytes) && !table.CopyWindowed(e.dataPosition, e.size, bytes)) {
         const std::size_t size = static_cast<std::size_t>(e.size);
         const std::size_t got = kvd::ReadUpTo(m_pStreamFile->GetFilePointer(), e.dataPosition, bytes, size + trail);
         if (got < size) return nullptr;
@@ -523,17 +524,25 @@ int32_t CKVXAStream::GetRawDataBufferSize(const CKVXATimeStamp* from, const CKVX
     return values > static_cast<uint64_t>(INT32_MAX) ? 0 : static_cast<int32_t>(values);
 }
 
-int32_t CKVXAStream::GetRawDataBufferSizeOfChannel()
+uint64_t CKVXAStream::RecordingSamples() const
 {
     if (!HasRawData() || !HasContinuousData()) return 0;
     const uint64_t start = m_pStreamFile->GetStartTime()->GetTimeStamp();
     const uint64_t stop = m_pStreamFile->GetStopTime()->GetTimeStamp();
-    const int32_t msps = m_pStreamFile->GetMillisamplesPerSecond();
+    // At the stream's own rate: a stream sampled below the recording's rate (a downsampling filter) holds
+    // fewer samples than the recording's rate would announce. A stream without a rate takes the file's.
+    const int32_t own = GetMilliSamplesPerSecond();
+    const int32_t msps = own > 0 ? own : m_pStreamFile->GetMillisamplesPerSecond();
     if (stop <= start || msps <= 0) return 0;
     // Whole milliseconds times samples per millisecond (msps / 1e6, kept exact for rates of no whole kHz).
     const uint64_t ms = (stop - start) / 1000000ULL;
-    if (ms > UINT64_MAX / static_cast<uint64_t>(msps)) return INT32_MAX;
-    const uint64_t samples = ms * static_cast<uint64_t>(msps) / 1000000ULL;
+    if (ms > UINT64_MAX / static_cast<uint64_t>(msps)) return UINT64_MAX;
+    return ms * static_cast<uint64_t>(msps) / 1000000ULL;
+}
+
+int32_t CKVXAStream::GetRawDataBufferSizeOfChannel()
+{
+    const uint64_t samples = RecordingSamples();
     return samples > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(samples);
 }
 

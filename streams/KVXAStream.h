@@ -142,8 +142,10 @@ public:
     int64_t TakeChannel(int32_t channel, int64_t start, int64_t count, const ChannelTaker& take);
     // Number of interleaved values in [from, to); 0 when it does not fit 31 bits.
     virtual int32_t GetRawDataBufferSize(const CKVXATimeStamp* from, const CKVXATimeStamp* to);
-    // Samples per channel of the whole (continuous) recording.
+    // Samples per channel of the whole (continuous) recording, at the stream's rate; capped to 31 bits.
     virtual int32_t GetRawDataBufferSizeOfChannel();
+    // The same without the cap (UINT64_MAX where it overflows).
+    uint64_t RecordingSamples() const;
     // Sweeps of triggered recordings (sweep index into the file's sweep list).
     virtual int32_t GetSweepRawDataBufferSize(int32_t sweep);
     virtual int32_t GetSweepRawData(int16_t* buffer, int32_t max, int32_t sweep);

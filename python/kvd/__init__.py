@@ -8,11 +8,12 @@
 
 kvd.neo holds a Neo reader (KvdRawIO, KvdIO); Stream.to_dask gives a dask array.
 """
+from kvd import _lib
 from kvd._lib import KvdError
-from kvd._lib import path as library_path
 from kvd.recording import Channel, Recording, Stream, open
 
 __version__ = "1.0.0"
-library_version = __import__("kvd._lib", fromlist=["lib"]).lib.kvd_version().decode()
+library_path = _lib.path
+library_version = _lib.lib.kvd_version().decode()
 
 __all__ = ["open", "Recording", "Stream", "Channel", "KvdError", "library_path", "library_version"]

@@ -14,7 +14,7 @@ from kvd._lib import KvdError
 
 # Bytes of a dask chunk by default: whole chunks of the recording up to this size. Pieces of this size are
 # served again from the allocator's free memory (rather than fresh pages) once the first is freed.
-CHUNK_BYTES = 16 << 20
+CHUNK_BYTES = 8 << 20
 # Recordings a process keeps open for the tasks.
 KEEP_OPEN = 8
 
@@ -70,17 +70,12 @@ class FrameSource:
         self.ndim = 2
 
     def __getitem__(self, key):
-        stream = shared_recording(self.path, self.identity).streams[self.index]
-        rows, columns = key
-        start, stop, step = rows.indices(self.shape[0])
-        data = stream.read(start, max(start, stop), columns, self.scaled)
-        return data if step == 1 else data[::step]
+        return shared_recording(self.path, self.identity).streams[self.index].select(key, self.scaled)
 
 
 def default_chunk_frames(stream):
     """Frames of a chunk of the recording times the chunks that fit in CHUNK_BYTES."""
-    per_chunk = round(stream.recording.description["file"].get("SegmentTime", 0) * stream.sampling_rate / 1e9)
-    per_chunk = max(1, per_chunk)
+    per_chunk = max(1, stream.frames_per_chunk)
     frame_bytes = 2 * max(1, stream.n_channels)
     return per_chunk * max(1, CHUNK_BYTES // (per_chunk * frame_bytes))
 

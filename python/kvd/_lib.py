@@ -82,7 +82,8 @@ class ChannelInfo(C.Structure):
 ELECTRODE = np.dtype([("hwid", "<i4"), ("kind", "<i4"), ("array", "<i4"), ("connected", "<i4"), ("x", "<i4"),
                       ("y", "<i4"), ("z", "<i4"), ("reserved", "<i4"), ("name", "S264")])
 SWEEP = np.dtype([("start_ns", "<i8"), ("end_ns", "<i8"), ("first_frame", "<i8"), ("frame_count", "<i8")])
-SPIKE = np.dtype([("time_ns", "<i8"), ("channel", "<i4"), ("hwid", "<i4"), ("unit", "<i4"), ("samples", "<i4")])
+SPIKE = np.dtype([("time_ns", "<i8"), ("channel", "<i4"), ("hwid", "<i4"), ("unit", "<i4"), ("samples", "<i4"),
+                  ("pre_samples", "<i4"), ("reserved", "<i4")])
 TRIGGER = np.dtype([("time_ns", "<i8"), ("value", "<u2"), ("slope", "<u2"), ("trial", "<u2"), ("stimulus", "<u2")])
 BIT_CHANGE = np.dtype([("time_ns", "<i8"), ("frame", "<i8"), ("channel", "<i4"), ("bit", "<i4"), ("level", "<i4"),
                        ("reserved", "<i4")])
@@ -101,7 +102,9 @@ _PROTOTYPES = {
     "kvd_read_sweeps": (_i32, [_handle, _i32, _i32, _i32, C.c_void_p]),
     "kvd_read_frames": (_i64, [_handle, _i32, _i64, _i64, C.c_void_p, _i32, C.c_void_p]),
     "kvd_read_frames_scaled": (_i64, [_handle, _i32, _i64, _i64, C.c_void_p, _i32, C.c_void_p]),
+    "kvd_frames_per_chunk": (_i64, [_handle, _i32]),
     "kvd_count_events": (_i64, [_handle, _i32]),
+    "kvd_count_bit_changes": (C.c_int, [_handle, _i32, C.c_void_p]),
     "kvd_read_spikes": (_i64, [_handle, _i32, _i64, _i64, C.c_void_p, C.c_void_p, _i32]),
     "kvd_read_triggers": (_i64, [_handle, _i32, _i64, _i64, C.c_void_p]),
     "kvd_read_bit_changes": (_i64, [_handle, _i32, _i64, _i64, C.c_void_p]),

@@ -11,6 +11,7 @@
 Times of spikes and events are kept as nanoseconds since the start of the recording.
 """
 import ctypes as C
+import threading
 
 import numpy as np
 from neo.io.basefromrawio import BaseFromRaw
@@ -20,7 +21,7 @@ from neo.rawio.baserawio import BaseRawIO
 import kvd
 from kvd import _lib
 
-# Bit changes read at a time while the header is parsed.
+# Bit changes read at a time when the times of a digital stream's bits are first asked for.
 _EVENT_BLOCK = 1 << 20
 # Words scaled at a time: the pieces stay in the processor's caches.
 _SCALE_BLOCK = 1 << 18
@@ -54,9 +55,19 @@ def _table(dtype_spec, rows):
 
 
 class _SpikeChannel:
-    def __init__(self, stream, channel, unit, indexes):
+    def __init__(self, stream, channel, unit, indexes, pre_samples):
         self.stream, self.channel, self.unit = stream, channel, unit
         self.indexes = indexes  # of the stream's spikes, in file order
+        self.pre_samples = pre_samples
+
+
+class _EventChannel:
+    """A trigger stream's events, or the changes of one bit of a digital channel (their times are read when
+    first asked for: the header needs only how many there are)."""
+
+    def __init__(self, stream, channel=None, bit=None, count=0, times=None, labels=None):
+        self.stream, self.channel, self.bit, self.count = stream, channel, bit, count
+        self.times, self.labels = times, labels  # ns since the start; labels
 
 
 class KvdRawIO(BaseRawIO):
@@ -70,6 +81,7 @@ class KvdRawIO(BaseRawIO):
         BaseRawIO.__init__(self)
         self.filename = str(filename)
         self.recording = None
+        self._reading = threading.local()
 
     def _source_name(self):
         return self.filename
@@ -83,21 +95,27 @@ class KvdRawIO(BaseRawIO):
         self.close()
         rec = self.recording = kvd.open(self.filename)
         self._signal_streams = [s for s in rec.streams if s.content == "frames" and s.n_channels > 0]
-        sweeps = rec.sweeps if rec.mode == "triggered" else rec.sweeps[:0]
+        sweeps = rec.sweeps
         self._sweep_frames = [s.sweeps for s in self._signal_streams] if sweeps.size else None
 
+        # Counting a digital stream counts the spike and trigger streams in the same pass over the file.
+        digital = [s for s in rec.streams if s.content == "frames" and s.digital]
+        for s in digital:
+            s.event_count
         spike_streams = [s for s in rec.streams if s.content == "spikes"]
         self._spike_times = {s.index: self._read_spikes(s) for s in spike_streams}
-        events = []  # (stream, channel or None, bit or None, times_ns, labels)
+        events = []
         for s in rec.streams:
             if s.content == "triggers":
-                raw = self._read_raw(s, lib_function=_lib.lib.kvd_read_triggers, dtype=_lib.TRIGGER)
-                events.append((s, None, None, raw["time_ns"], raw["value"].astype("U5")))
-            elif s.content == "frames" and s.digital:
-                events.extend(self._bit_events(s))
+                raw = self._read_raw(s, _lib.lib.kvd_read_triggers, _lib.TRIGGER)
+                events.append(_EventChannel(s, count=raw.size, times=raw["time_ns"], labels=raw["value"].astype("U5")))
+            elif s in digital:
+                counts = s.bit_change_counts()
+                events.extend(_EventChannel(s, int(c), int(b), int(counts[c, b])) for c, b in zip(*np.nonzero(counts)))
 
-        # Segment boundaries: the sweeps' starts, the first reaching back to the earliest event.
-        times = [t[0] for t in self._spike_times.values()] + [e[3] for e in events]
+        # Segment boundaries: the sweeps' starts, the first reaching back to the earliest spike or trigger (bit
+        # changes lie among the frames).
+        times = [t[0] for t in self._spike_times.values()] + [e.times for e in events if e.times is not None]
         times = [t for t in times if t.size]
         first_event = min(int(t.min()) for t in times) if times else 0
         last_event = max(int(t.max()) for t in times) if times else 0
@@ -123,13 +141,14 @@ class KvdRawIO(BaseRawIO):
 
         self._spike_channels = []
         for s in spike_streams:
-            times, channels, units = self._spike_times[s.index]
+            times, channels, units, pre = self._spike_times[s.index]
             order = np.lexsort((np.arange(times.size), units, channels))
             keys = channels[order].astype(np.int64) << 32 | (units[order].astype(np.int64) & 0xFFFFFFFF)
             starts = np.flatnonzero(np.r_[True, keys[1:] != keys[:-1]]) if keys.size else []
             for a, b in zip(starts, list(starts[1:]) + [keys.size]):
-                c, u = int(channels[order[a]]), int(units[order[a]])
-                self._spike_channels.append(_SpikeChannel(s, c, u, order[a:b]))
+                first = order[a]
+                self._spike_channels.append(_SpikeChannel(s, int(channels[first]), int(units[first]), order[a:b],
+                                                          int(pre[first])))
         self._events = events
 
         signal_channels = []
@@ -166,44 +185,36 @@ class KvdRawIO(BaseRawIO):
 
     def _read_spikes(self, stream):
         raw = self._read_raw(stream, _lib.lib.kvd_read_spikes, _lib.SPIKE, None, 0)
-        return raw["time_ns"].copy(), raw["channel"].copy(), raw["unit"].copy()
+        return tuple(raw[name].copy() for name in ("time_ns", "channel", "unit", "pre_samples"))
 
-    def _bit_events(self, stream):
-        """An event channel per channel and bit of a digital stream that changes."""
+    def _read_bit_changes(self, stream):
+        """The times and new levels of the event channels of a digital stream's bits."""
+        channels = {(e.channel, e.bit): e for e in self._events if e.stream is stream and e.bit is not None}
+        parts = {key: [] for key in channels}
         n = stream.event_count
-        groups = {}
         for first in range(0, n, _EVENT_BLOCK):
             raw = np.empty(min(_EVENT_BLOCK, n - first), dtype=_lib.BIT_CHANGE)
             got = self.recording._handle.call(_lib.lib.kvd_read_bit_changes, stream.index, first, raw.size,
                                               _lib.pointer(raw))
-            raw = raw[:got]
-            key = raw["channel"].astype(np.int64) * 16 + raw["bit"]
-            for k in np.unique(key):
-                picked = raw[key == k]
-                groups.setdefault(int(k), []).append((picked["time_ns"], picked["level"]))
-        events = []
-        for k in sorted(groups):
-            times = np.concatenate([t for t, _ in groups[k]])
-            levels = np.concatenate([level for _, level in groups[k]])
-            events.append((stream, k // 16, k % 16, times, levels.astype("U1")))
-        return events
+            for key, part in parts.items():
+                part.append(raw[:got][(raw["channel"][:got] == key[0]) & (raw["bit"][:got] == key[1])])
+        for key, event in channels.items():
+            changes = np.concatenate(parts[key])
+            event.times, event.labels = changes["time_ns"].copy(), changes["level"].astype("U1")
 
     def _spike_header(self, sc):
         s = sc.stream
-        label = s.channels[sc.channel].label
-        info = s.settings or {}
-        pre_us = info.get("PreTrigger_us", 0) if isinstance(info, dict) else 0
-        return dict(name=f"{label}#{sc.unit}", id=f"{s.buffer_id}:{s.channels[sc.channel].hwid}#{sc.unit}",
-                    wf_units=s.units, wf_gain=s.gain, wf_offset=s.offset,
-                    wf_left_sweep=int(round(pre_us * s.sampling_rate / 1e6)), wf_sampling_rate=s.sampling_rate)
+        c = s.channels[sc.channel]
+        return dict(name=f"{c.label}#{sc.unit}", id=f"{s.buffer_id}:{c.hwid}#{sc.unit}", wf_units=s.units,
+                    wf_gain=s.gain, wf_offset=s.offset, wf_left_sweep=sc.pre_samples, wf_sampling_rate=s.sampling_rate)
 
     @staticmethod
     def _event_header(event):
-        stream, channel, bit = event[:3]
-        if bit is None:
-            return dict(name=stream.name, id=stream.buffer_id, type=b"event")
-        c = stream.channels[channel]
-        return dict(name=f"{c.label} bit {bit}", id=f"{stream.buffer_id}:{c.hwid}:{bit}", type=b"event")
+        if event.bit is None:
+            return dict(name=event.stream.name, id=event.stream.buffer_id, type=b"event")
+        c = event.stream.channels[event.channel]
+        return dict(name=f"{c.label} bit {event.bit}", id=f"{event.stream.buffer_id}:{c.hwid}:{event.bit}",
+                    type=b"event")
 
     def _annotate(self, rec, sweeps):
         self._generate_minimal_annotations()
@@ -223,7 +234,7 @@ class KvdRawIO(BaseRawIO):
                 spikes.update(buffer_id=sc.stream.buffer_id, channel=sc.channel,
                               hwid=sc.stream.channels[sc.channel].hwid, unit=sc.unit)
             for event, annotations in zip(self._events, segment["events"]):
-                annotations["buffer_id"] = event[0].buffer_id
+                annotations["buffer_id"] = event.stream.buffer_id
 
     # ---- segments and signals -------------------------------------------------------------------------
     def _segment_t_start(self, block_index, seg_index):
@@ -258,26 +269,30 @@ class KvdRawIO(BaseRawIO):
         if not 0 <= i_start <= i_stop <= count:
             raise IndexError(f"frames {i_start} to {i_stop} are not within the {count} frames of the segment")
         stream = self._signal_streams[stream_index]
-        return stream.read(first + i_start, first + i_stop, channel_indexes)
+        scaled = getattr(self._reading, "scaled", False)
+        return stream.read(first + i_start, first + i_stop, channel_indexes, scaled=scaled)
 
     def rescale_signal_raw_to_float(self, raw_signal, dtype="float32", stream_index=None, channel_indexes=None,
                                     channel_names=None, channel_ids=None):
+        if raw_signal.dtype.kind == "f":  # read as values already (KvdIO.read_segment)
+            return raw_signal.astype(dtype, copy=False)
         return _scale(raw_signal, self._signal_streams[self._get_stream_index_from_arg(stream_index)], dtype)
 
-    # ---- spikes ---------------------------------------------------------------------------------------
+    # ---- spikes and events ----------------------------------------------------------------------------
+    def _within(self, times, seg_index, t_start, t_stop):
+        """Which of `times` (ns) lie in a segment and in the window from t_start to t_stop (s, None: open)."""
+        keep = np.searchsorted(self._bounds, times, side="right") - 1 == seg_index
+        if t_start is not None:
+            keep &= times >= np.int64(round(t_start * 1e9))
+        if t_stop is not None:
+            keep &= times <= np.int64(round(t_stop * 1e9))
+        return keep
+
     def _segment_spikes(self, seg_index, spike_channel_index, t_start, t_stop):
         """Indexes (into the stream's spikes) of a spike channel's spikes in a segment and time window."""
         sc = self._spike_channels[spike_channel_index]
-        times = self._spike_times[sc.stream.index][0]
         picked = sc.indexes
-        t = times[picked]
-        segment = np.searchsorted(self._bounds, t, side="right") - 1
-        keep = np.maximum(segment, 0) == seg_index
-        if t_start is not None:
-            keep &= t >= np.int64(round(t_start * 1e9))
-        if t_stop is not None:
-            keep &= t <= np.int64(round(t_stop * 1e9))
-        return picked[keep]
+        return picked[self._within(self._spike_times[sc.stream.index][0][picked], seg_index, t_start, t_stop)]
 
     def _spike_count(self, block_index, seg_index, spike_channel_index):
         return int(self._segment_spikes(seg_index, spike_channel_index, None, None).size)
@@ -311,23 +326,22 @@ class KvdRawIO(BaseRawIO):
         return _scale(raw_waveforms, self._spike_channels[spike_channel_index].stream, dtype)
 
     # ---- events ---------------------------------------------------------------------------------------
-    def _segment_events(self, seg_index, event_channel_index, t_start, t_stop):
-        times = self._events[event_channel_index][3]
-        segment = np.searchsorted(self._bounds, times, side="right") - 1
-        keep = np.maximum(segment, 0) == seg_index
-        if t_start is not None:
-            keep &= times >= np.int64(round(t_start * 1e9))
-        if t_stop is not None:
-            keep &= times <= np.int64(round(t_stop * 1e9))
-        return keep
+    def _event(self, event_channel_index):
+        event = self._events[event_channel_index]
+        if event.times is None:
+            self._read_bit_changes(event.stream)
+        return event
 
     def _event_count(self, block_index, seg_index, event_channel_index):
-        return int(np.count_nonzero(self._segment_events(seg_index, event_channel_index, None, None)))
+        if self._bounds.size == 1:
+            return self._events[event_channel_index].count
+        event = self._event(event_channel_index)
+        return int(np.count_nonzero(self._within(event.times, seg_index, None, None)))
 
     def _get_event_timestamps(self, block_index, seg_index, event_channel_index, t_start, t_stop):
-        keep = self._segment_events(seg_index, event_channel_index, t_start, t_stop)
-        event = self._events[event_channel_index]
-        return event[3][keep], None, event[4][keep]
+        event = self._event(event_channel_index)
+        keep = self._within(event.times, seg_index, t_start, t_stop)
+        return event.times[keep], None, event.labels[keep]
 
     def _rescale_event_timestamp(self, event_timestamps, dtype, event_channel_index=0):
         return (event_timestamps / 1e9).astype(dtype)
@@ -344,3 +358,12 @@ class KvdIO(KvdRawIO, BaseFromRaw):
     def __init__(self, filename=""):
         KvdRawIO.__init__(self, filename=filename)
         BaseFromRaw.__init__(self, filename)
+
+    def read_segment(self, *args, **kwargs):
+        """Neo's read_segment. The signals it loads are read as values, scaled by the library as it reads them
+        (the same values), without an array of words in between."""
+        self._reading.scaled = True
+        try:
+            return BaseFromRaw.read_segment(self, *args, **kwargs)
+        finally:
+            self._reading.scaled = False

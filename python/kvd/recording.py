@@ -2,6 +2,8 @@
 import ctypes as C
 import datetime
 import json
+import operator
+import os
 import threading
 from contextlib import contextmanager
 from dataclasses import dataclass
@@ -16,7 +18,7 @@ _CONTENT = {_lib.CONTENT_OTHER: "other", _lib.CONTENT_FRAMES: "frames", _lib.CON
             _lib.CONTENT_TRIGGERS: "triggers"}
 _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
-SPIKES = np.dtype([("time", "f8"), ("channel", "i4"), ("hwid", "i4"), ("unit", "i4")])
+SPIKES = np.dtype([("time", "f8"), ("channel", "i4"), ("hwid", "i4"), ("unit", "i4"), ("pre_samples", "i4")])
 TRIGGERS = np.dtype([("time", "f8"), ("value", "u2"), ("trial", "u2"), ("stimulus", "u2")])
 DIGITAL_EVENTS = np.dtype([("time", "f8"), ("bit", "i4"), ("level", "i4"), ("channel", "i4"), ("frame", "i8")])
 SWEEPS = np.dtype([("start", "f8"), ("end", "f8"), ("first_frame", "i8"), ("n_frames", "i8")])
@@ -24,7 +26,7 @@ LAYOUT = np.dtype([("hwid", "i4"), ("name", "U64"), ("x", "i4"), ("y", "i4"), ("
                    ("array", "i4"), ("connected", "?")])
 
 
-def open(path):  # noqa: A001 (kvd.open, as the built-in opens files)
+def open(path):
     """Opens a recording: a kvd.Recording, also usable as a context manager."""
     return Recording(path)
 
@@ -39,7 +41,7 @@ class _Handle:
         self._users = 0
         self._closing = False
         handle = C.c_void_p()
-        check(lib.kvd_open(path.encode(), C.byref(handle)), path)
+        check(lib.kvd_open(os.fsencode(path), C.byref(handle)), path)
         self._pointer = handle
 
     @contextmanager
@@ -133,14 +135,18 @@ class Stream:
 
     def __getitem__(self, key):
         """Frames by an index or a slice, channels as read() takes them (an index alone drops its axis)."""
+        return self.select(key)
+
+    def select(self, key, scaled=False):
+        """Stream[key], of words or (scaled) of values."""
         rows, columns = key if isinstance(key, tuple) else (key, slice(None))
         single = isinstance(columns, (int, np.integer, str))
         if isinstance(rows, (int, np.integer)):
-            data = self.read(rows, rows + 1 or None, columns)[0]
+            data = self.read(rows, rows + 1 or None, columns, scaled)[0]
         elif isinstance(rows, slice):
             start, stop, step = rows.indices(self.n_frames)
             low, high = (start, max(start, stop)) if step > 0 else (stop + 1, max(stop, start) + 1)
-            data = self.read(low, high, columns)
+            data = self.read(low, high, columns, scaled)
             data = data[::step] if step > 0 else data[::-1][::-step]
         else:
             raise TypeError("frames are chosen by an integer or a slice")
@@ -173,6 +179,17 @@ class Stream:
         return self.recording._handle.call(lib.kvd_count_events, self.index)
 
     @property
+    def frames_per_chunk(self):
+        """Frames of the stream's first data chunk (0 without chunks): reads of whole chunks read the least."""
+        return self.recording._handle.call(lib.kvd_frames_per_chunk, self.index)
+
+    def bit_change_counts(self):
+        """How often each bit of each channel of a digital stream changes: channels x 16 (bit 0 first)."""
+        counts = np.zeros((self.n_channels, 16), dtype=np.int64)
+        self.recording._handle.call(lib.kvd_count_bit_changes, self.index, counts.ctypes.data)
+        return counts
+
+    @property
     def sweeps(self):
         """The sweeps of a triggered recording with this stream's frames: start and end (s), first_frame and
         n_frames; empty in continuous recordings."""
@@ -187,7 +204,7 @@ class Stream:
         k = self.n_channels
         if channels is None:
             return None
-        if isinstance(channels, slice):
+        if isinstance(channels, slice) or (isinstance(channels, np.ndarray) and channels.dtype == bool):
             picked = np.ascontiguousarray(np.arange(k, dtype=np.int32)[channels])
         else:
             items = [channels] if isinstance(channels, (str, int, np.integer)) else list(channels)
@@ -200,8 +217,11 @@ class Stream:
                         raise KvdError(f"{self.buffer_id} has no channel labelled {item!r}", _lib.ECHANNEL)
                     picked[j] = labels[item]
                 else:
-                    index = int(item)
-                    picked[j] = index + k if -k <= index < 0 else index
+                    index = operator.index(item)
+                    if not -k <= index < 1 << 31:  # the library refuses the others past the channels
+                        raise KvdError(f"channel {index} does not exist: {self.buffer_id} has {k} channels",
+                                       _lib.ECHANNEL)
+                    picked[j] = index + k if index < 0 else index
         if picked.size == k and np.array_equal(picked, np.arange(k)):
             return None
         if picked.size == 0:
@@ -213,8 +233,9 @@ class Stream:
         frames x channels array of the stored words (uint16), or with `scaled` float32 values in
         `units` (word * gain + offset; the words themselves for digital streams)."""
         n = self.n_frames
-        start = n if start is None else start + n if start < 0 else start
-        stop = n if stop is None else stop + n if stop < 0 else stop
+        start = n if start is None else operator.index(start)
+        stop = n if stop is None else operator.index(stop)
+        start, stop = start + n if start < 0 else start, stop + n if stop < 0 else stop
         columns = self.column_indexes(channels)
         width = self.n_channels if columns is None else columns.size
         out = np.empty((max(0, stop - start), width), dtype=np.float32 if scaled else np.uint16)
@@ -287,7 +308,10 @@ class Recording:
     def __del__(self):
         handle = getattr(self, "_handle", None)
         if handle is not None:
-            handle.close()
+            try:
+                handle.close()
+            except Exception:  # the interpreter is shutting down
+                pass
 
     def close(self):
         self._handle.close()
@@ -317,12 +341,12 @@ class Recording:
         return stream, raw[:got]
 
     def spikes(self, key, start=0, stop=None):
-        """Spikes [start, stop) of a spike stream in file order: time (s), channel (index in the stream),
-        hwid and unit."""
+        """Spikes [start, stop) of a spike stream in file order: time (s, of the cut-out's first word), channel
+        (index in the stream), hwid, unit, and pre_samples (words of the cut-out before the detection)."""
         _, raw = self._read_events(key, lib.kvd_read_spikes, _lib.SPIKE, start, stop, None, 0)
         out = np.empty(raw.size, dtype=SPIKES)
         out["time"] = raw["time_ns"] / 1e9
-        for name in ("channel", "hwid", "unit"):
+        for name in ("channel", "hwid", "unit", "pre_samples"):
             out[name] = raw[name]
         return out
 

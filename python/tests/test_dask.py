@@ -16,20 +16,20 @@ def test_threaded(folder, name, key, chunk_frames):
     with kvd.open(folder / name) as rec:
         s = rec.stream(key)
         words, values = s.read(), s.read(scaled=True)
-        array = s.to_dask(chunk_frames)
+        array, scaled = s.to_dask(chunk_frames), s.to_dask(chunk_frames, scaled=True)
     assert array.shape == words.shape and array.dtype == np.uint16
     np.testing.assert_allclose(array.std(axis=0).compute(scheduler="threads"), words.std(axis=0), rtol=1e-9)
     np.testing.assert_array_equal(array[17:1000:7, [1, 0]].compute(), words[17:1000:7][:, [1, 0]])
     np.testing.assert_array_equal(pickle.loads(pickle.dumps(array)).compute(scheduler="sync"), words)
-    np.testing.assert_array_equal(s.to_dask(chunk_frames, scaled=True).compute(), values)
+    np.testing.assert_array_equal(scaled.compute(), values)  # the recording is closed: the tasks open it
 
 
 def test_distributed(folder):
     """The means of every channel of a folder's recordings, computed by worker processes."""
     distributed = pytest.importorskip("distributed")
     paths = [folder / name for name in ("sample.kvd", "continuous.kvd", "streams.kvd")]
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client:
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+    with cluster, distributed.Client(cluster) as client:
         arrays, expected = [], []
         for path in paths:
             with kvd.open(path) as rec:

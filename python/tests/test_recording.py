@@ -75,6 +75,7 @@ def test_description(sample):
         assert (s.channels[0].hwid, s.channels[0].x, s.channels[0].y) == (23, 200, 0)
         assert rec.layout.size == 61 and rec.layout["name"][0] == "47"
         assert rec.settings["spks0001"]["PreTrigger_us"] == 1000 and "stimulator" in rec.settings
+        assert set(rec.spikes("spks0001")["pre_samples"]) == {25}
         assert rec.sweeps.size == 0
 
 
@@ -101,6 +102,8 @@ def test_events(folder, name):
                 np.testing.assert_array_equal(events["bit"], bit)
                 np.testing.assert_array_equal(events["level"], (words[frame + 1, channel] >> bit) & 1)
                 np.testing.assert_allclose(events["time"], (frame + 1) / s.sampling_rate, atol=1e-9)
+                counts = np.bincount(channel * 16 + bit, minlength=16 * s.n_channels).reshape(s.n_channels, 16)
+                np.testing.assert_array_equal(s.bit_change_counts(), counts)
 
 
 def test_errors(folder, tmp_path):

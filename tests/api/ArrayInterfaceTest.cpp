@@ -161,6 +161,9 @@ void CompareEntity(uint32_t h, uint32_t id, const Arrays& arrays, std::map<int32
                            [&](const kvd_bit_change& c) { return c.channel != name.channel || c.bit != name.bit; }),
             changes.end());
         ASSERT_EQ(changes.size(), items);
+        std::vector<int64_t> counts(static_cast<std::size_t>(stream.channel_count) * 16);
+        ASSERT_EQ(kvd_count_bit_changes(arrays.get(), s, counts.data()), KVD_OK);
+        EXPECT_EQ(counts[static_cast<std::size_t>(name.channel * 16 + name.bit)], items);
         for (uint32_t k = 0; k < items; ++k) {
             uint8_t sign = 0;
             uint32_t size = 0;

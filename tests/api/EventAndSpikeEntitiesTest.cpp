@@ -4,6 +4,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "include/nsAPItypes.h"
 #include "tests/api/NeuroshareTestSupport.h"
@@ -279,6 +280,48 @@ TEST(EventStreamEntities, AnyFirstCallCountsEveryEventStream)
         }
         ns_CloseFile(h);
     }
+}
+
+// Electrode chunks larger than a window of chunk heads, each followed by a digital chunk and a trigger
+// chunk. A bit entity asked for first has its bits counted in the pass over the heads that counts the
+// triggers, from the windows read for the heads; a trigger entity asked for first leaves the bits to be
+// counted on their own. Either way every event entity has the same events.
+TEST(EventStreamEntities, BitsCountedInThePassOverTheHeadsAsOnTheirOwn)
+{
+    kvdtest::TempDir dir;
+    RecordingDesc rec;
+    rec.streams = {kvdtest::ElectrodeStream(16), kvdtest::DigitalStream(), kvdtest::TriggerStream()};
+    rec.stopTime = rec.startTime + 128 * kMs;
+    kvdtest::AddSampleChunks(rec, {0, 1}, {{rec.startTime, 3200}}, 320);
+    for (uint16_t i = 0; i < 10; ++i) {
+        const uint64_t from = rec.chunks[3 * i + 1].from;
+        rec.chunks.insert(rec.chunks.begin() + 3 * i + 2,
+                          Chunk("trig0001", from, from + 13 * kMs, kvdtest::EncodeTriggers({{from + kMs, i}}, 8)));
+    }
+    std::string path = rec.WriteTo(dir.Path("rec.kvd"));
+    // Entities: 0 to 15 the electrodes, 16 the digital channel, 17 to 32 its bits, 33 the triggers. Each
+    // event entity's item count, then the times of its items.
+    auto events = [&](uint32_t first) {
+        std::vector<double> seen;
+        uint32_t h = 0;
+        EXPECT_EQ(ns_OpenFile(path.data(), &h), ns_OK);
+        ns_ENTITYINFO info{};
+        EXPECT_EQ(ns_GetEntityInfo(h, first, &info, sizeof info), ns_OK);
+        for (uint32_t id = 17; id <= 33; ++id) {
+            EXPECT_EQ(ns_GetEntityInfo(h, id, &info, sizeof info), ns_OK);
+            seen.push_back(info.dwItemCount);
+            for (uint32_t i = 0; i < info.dwItemCount; ++i) {
+                double t = -1.0;
+                EXPECT_EQ(ns_GetEventData(h, id, i, &t, nullptr, 0, nullptr), ns_OK);
+                seen.push_back(t);
+            }
+        }
+        ns_CloseFile(h);
+        return seen;
+    };
+    const std::vector<double> bitsFirst = events(17);
+    EXPECT_GT(bitsFirst.size(), 10000u);
+    EXPECT_EQ(bitsFirst, events(33));
 }
 
 TEST(EntityMap, StreamOrderDecidesTheEntityIDs)

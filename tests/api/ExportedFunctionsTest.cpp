@@ -15,12 +15,15 @@ namespace {
 using kvdtest::NsFile;
 using kvdtest::RecordingDesc;
 
-// A small continuous recording: two electrode channels and one digital channel, 100 ms at 10 kHz.
+// A small continuous recording: two electrode channels and one digital channel, 100 ms at 10 kHz; the
+// header announces the 1,000 samples a channel the chunks hold.
 RecordingDesc SmallRecording()
 {
     RecordingDesc rec;
     rec.streams = {kvdtest::ElectrodeStream(2), kvdtest::DigitalStream()};
-    for (auto& s : rec.streams) s.millisamplesPerSecond = 10000000;
+    rec.millisamplesPerSecond = 10000000;
+    for (auto& s : rec.streams) s.millisamplesPerSecond = rec.millisamplesPerSecond;
+    rec.stopTime = rec.startTime + 100000000ULL;
     kvdtest::AddSampleChunks(rec, {0, 1}, {{rec.startTime, 1000}}, 320);
     return rec;
 }
@@ -197,10 +200,15 @@ TEST(LastError, SaysWhatFailedAndWhy)
     ns_NEURALINFO neural;
     double value = 0.0;
     uint32_t index = 0;
-    // Entities of the small recording: 0 and 1 electrodes, 2 the digital channel, 3 to 18 its bits. The
-    // header announces more samples than the chunks hold.
+    // Entities of the small recording: 0 and 1 electrodes, 2 the digital channel, 3 to 18 its bits. A copy
+    // whose header announces twice the samples its chunks hold.
     const uint32_t items = file.Entity(1).dwItemCount;
+    ASSERT_EQ(items, 1000u);
     const std::string n = std::to_string(items);
+    RecordingDesc announcing = SmallRecording();
+    announcing.stopTime += 100000000ULL;
+    NsFile longer(announcing, dir, "longer.kvd");
+    ASSERT_EQ(longer.Entity(1).dwItemCount, 2000u);
     const struct {
         std::function<ns_RESULT()> call;
         ns_RESULT result;
@@ -228,7 +236,7 @@ TEST(LastError, SaysWhatFailedAndWhy)
         {[&] { return ns_GetAnalogData(h, 1, items - 10, 20, nullptr, nullptr); }, ns_BADINDEX,
          "items " + std::to_string(items - 10) + " to " + std::to_string(items + 9) + " go beyond the " + n +
              " items of entity 1"},
-        {[&] { return ns_GetAnalogData(h, 1, 990, 20, nullptr, nullptr); }, ns_BADINDEX,
+        {[&] { return ns_GetAnalogData(longer.Handle(), 1, 990, 20, nullptr, nullptr); }, ns_BADINDEX,
          "the data of entity 1 cannot be read: the recording holds less than it announces"},
         {[&] { return ns_GetTimeByIndex(h, 0, items, &value); }, ns_BADINDEX,
          "index " + n + " is beyond the " + n + " items of entity 0"},

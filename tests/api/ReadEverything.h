@@ -125,6 +125,11 @@ inline int ReadEveryArray(kvd_file* f, uint64_t seed = 0)
             channel.size = sizeof channel;
             check(kvd_get_channel_info(f, s, c, &channel));
         }
+        if (stream.content == KVD_CONTENT_FRAMES) check(kvd_frames_per_chunk(f, s));
+        if (stream.digital && stream.channel_count <= 64) {
+            std::vector<int64_t> counts(static_cast<std::size_t>(stream.channel_count) * 16);
+            check(kvd_count_bit_changes(f, s, counts.data()));
+        }
         if (stream.content == KVD_CONTENT_FRAMES && stream.channel_count > 0) {
             const int32_t picked[] = {stream.channel_count - 1, 0};
             const int64_t n = std::min<int64_t>(stream.frame_count, kEverythingSamples / 2);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the built project into a temporary prefix and uses it as a user would: the soname link that
 # ldconfig makes and caches, the installed tools, the C example host built through pkg-config and through
-# find_package, dlopen by the soname, and the Python package.
+# find_package (including the header both as <nsKVDLibrary/nsAPItypes.h> and as "nsAPItypes.h"), dlopen
+# by the soname, and the Python package.
 #   install_test.sh SOURCE_DIR BUILD_DIR LIBDIR [PYTHON SITEDIR]   (LIBDIR, SITEDIR: relative to the prefix)
 set -euo pipefail
 src=$1 build=$2 libdir_rel=$3 python=${4:-} sitedir_rel=${5:-}
@@ -36,20 +37,35 @@ expect_host_output() {
   grep -q '^analog entity .* samples in V:' "$1" || { cat "$1" >&2; fail "$2: no analog samples"; }
 }
 
-# The C host through pkg-config and the linker's -lnsKVDLibrary.
+# The C host as the example writes it, <nsKVDLibrary/nsAPItypes.h>, and as Neuroshare hosts write it,
+# "nsAPItypes.h", each built through pkg-config (and the linker's -lnsKVDLibrary) and through
+# find_package(nsKVDLibrary) and the imported target.
+neuroshare=$tmp/neuroshare-host
+mkdir "$neuroshare"
+cp "$src/examples/CMakeLists.txt" "$src/examples/array_host.c" "$neuroshare/"
+sed 's|^#include <nsKVDLibrary/nsAPItypes.h>$|#include "nsAPItypes.h"|' "$src/examples/example_host.c" \
+  >"$neuroshare/example_host.c"
+grep -q '^#include "nsAPItypes.h"$' "$neuroshare/example_host.c" ||
+  fail "the example host does not include <nsKVDLibrary/nsAPItypes.h>"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 [ "$(pkg-config --modversion nsKVDLibrary)" = "$(sed -n 's/^Version: //p' "$libdir/pkgconfig/nsKVDLibrary.pc")" ]
-cc -std=c99 -Wall -Wextra -Werror "$src/examples/example_host.c" $(pkg-config --cflags --libs nsKVDLibrary) \
-   -o "$tmp/host_pkgconfig"
-LD_LIBRARY_PATH=$libdir "$tmp/host_pkgconfig" "$tmp/sample.kvd" >"$tmp/pkgconfig.out"
-expect_host_output "$tmp/pkgconfig.out" "pkg-config build"
+for host in "$src/examples" "$neuroshare"; do
+  name=$(basename "$host")
+  cc -std=c99 -Wall -Wextra -Werror "$host/example_host.c" $(pkg-config --cflags --libs nsKVDLibrary) \
+     -o "$tmp/$name-pkgconfig"
+  LD_LIBRARY_PATH=$libdir "$tmp/$name-pkgconfig" "$tmp/sample.kvd" >"$tmp/$name-pkgconfig.out"
+  expect_host_output "$tmp/$name-pkgconfig.out" "$name, pkg-config build"
 
-# The C host through find_package(nsKVDLibrary) and the imported target.
-cmake -S "$src/examples" -B "$tmp/example-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$tmp/cmake.log" ||
-  { cat "$tmp/cmake.log" >&2; fail "configuring the example failed"; }
-cmake --build "$tmp/example-build" >>"$tmp/cmake.log" || { cat "$tmp/cmake.log" >&2; fail "building the example failed"; }
-"$tmp/example-build/example_host" "$tmp/sample.kvd" >"$tmp/find_package.out"
-expect_host_output "$tmp/find_package.out" "find_package build"
+  cmake -S "$host" -B "$tmp/$name-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$tmp/cmake.log" ||
+    { cat "$tmp/cmake.log" >&2; fail "configuring $name failed"; }
+  cmake --build "$tmp/$name-build" >>"$tmp/cmake.log" || { cat "$tmp/cmake.log" >&2; fail "building $name failed"; }
+  "$tmp/$name-build/example_host" "$tmp/sample.kvd" >"$tmp/$name-find_package.out"
+  expect_host_output "$tmp/$name-find_package.out" "$name, find_package build"
+done
+# The array interface's host, built through find_package above, reads a window of every channel.
+"$tmp/examples-build/array_host" "$tmp/sample.kvd" 0.5 0.1 >"$tmp/array_host.out" &&
+  grep -q '^frames 12500 to 14999 of elec0001, in V:' "$tmp/array_host.out" ||
+  { cat "$tmp/array_host.out" >&2; fail "the array host read no window"; }
 
 # A host that loads the library by its soname, as Python's ctypes does.
 LD_LIBRARY_PATH=$libdir python3 -c 'import ctypes; ctypes.CDLL("nsKVDLibrary.so.1").ns_GetLibraryInfo' ||
@@ -64,7 +80,7 @@ if unshare -m true 2>/dev/null; then
   unshare -m sh -c 'mount --bind "$1" /etc/ld.so.cache &&
                     env -u LD_LIBRARY_PATH "$2" "$3" >/dev/null &&
                     env -u LD_LIBRARY_PATH python3 -c "import ctypes; ctypes.CDLL(\"nsKVDLibrary.so.1\")"' \
-    sh "$tmp/system.cache" "$tmp/host_pkgconfig" "$tmp/sample.kvd" ||
+    sh "$tmp/system.cache" "$tmp/examples-pkgconfig" "$tmp/sample.kvd" ||
     fail "after ldconfig the soname alone does not find the library"
 else
   echo "install test: no private mount namespace here; the system cache part is left out" >&2

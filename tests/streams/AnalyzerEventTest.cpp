@@ -25,11 +25,13 @@ constexpr uint64_t kSecond = 1000000000ULL;
 
 class AnalyzerEventTest : public ::testing::Test {
 protected:
-    // Opens a recording whose only stream is `stream`, with one chunk per element of `chunks` (one second
-    // each), and returns a cursor on its first record.
-    CKVXAEvent* Open(kvdtest::StreamDesc stream, const std::vector<std::vector<uint8_t>>& chunks)
+    // Opens a recording (started at `start`) whose only stream is `stream`, with one chunk per element of
+    // `chunks` (one second each), and returns a cursor on its first record.
+    CKVXAEvent* Open(kvdtest::StreamDesc stream, const std::vector<std::vector<uint8_t>>& chunks,
+                     uint64_t start = kStart)
     {
         kvdtest::RecordingDesc rec;
+        rec.startTime = start;
         uint64_t from = kStart;
         for (const auto& data : chunks) {
             rec.chunks.push_back({stream.bufferId, from, from + kSecond, data, {}});
@@ -137,6 +139,27 @@ TEST_F(AnalyzerEventTest, SpikeParameterRecordsOfBothLengths)
         EXPECT_EQ(spp.GetRawTimeStamp(), kStart + 9);
         EXPECT_EQ(spp.Parameter(2), h >= 2 ? -2000.0f : CKVXAEvtSpikeParameter::kNoValue);
         EXPECT_FALSE(spp.Next());
+    }
+}
+
+// The time since the start is the exact signed difference rounded once, also where it does not fit an i64.
+TEST_F(AnalyzerEventTest, SpikeTimeSinceTheStartOfAnySize)
+{
+    const struct {
+        uint64_t start, stored;
+        float expected;
+    } cases[] = {
+        {kStart, 1000000000, -1.34179539e19f},  // 1601 plus a second, with a start in 2026
+        {1000, UINT64_MAX, 1.84467441e19f},
+        {kStart, kStart - (1ULL << 40) - 1, -1099511627776.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        const std::vector<SpikeParameterRecord> records = {{kStart + 5, 3, 21, 1, 0, 0.0f, c.stored}};
+        std::unique_ptr<CKVXAEvent> cursor(
+            Open(kvdtest::SpikeParameterStream(4, 2), {kvdtest::EncodeRecords(records, 2)}, c.start));
+        ASSERT_TRUE(cursor);
+        EXPECT_EQ(static_cast<CKVXAEvtSpikeParameter&>(*cursor).Parameter(2), c.expected);
     }
 }
 

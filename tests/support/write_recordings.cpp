@@ -3,7 +3,7 @@
 //   continuous.kvd  electrodes, a digital channel, a trigger and a spike stream (continuous)
 //   triggered.kvd   the same recorded in six sweeps
 //   sweeps.kvd      sweeps of three lengths at 10 kHz
-//   streams.kvd     a stored layout; electrodes, a filter stream in chunks of its own size, a channel tool,
+//   streams.kvd     a stored layout; electrodes, a filter stream at a fifth of the rate, a channel tool,
 //                   a digital stream of two channels whose bits change often, averaged sweeps and spike
 //                   parameters (streams without frames)
 #include <cstdio>
@@ -30,12 +30,14 @@ RecordingDesc Streams()
     ChannelDesc second = digital.channels[0];
     second.name = "D2", second.id = 1, second.hwId = 61;
     digital.channels.push_back(second);
-    rec.streams = {ElectrodeStream(3), FilterStream(3), ChannelToolStream(2), digital};
+    StreamDesc filter = FilterStream(3);
+    filter.millisamplesPerSecond = 5000000;  // a fifth of the recording's rate
+    rec.streams = {ElectrodeStream(3), filter, ChannelToolStream(2), digital};
     rec.streams.push_back(AverageStream(3));
     rec.streams.push_back(SpikeParameterStream(3));
     rec.stopTime = rec.startTime + 40 * kMs;
     AddSampleChunks(rec, {0, 2, 3}, {{rec.startTime, 1000}}, 128);
-    AddSampleChunks(rec, {1}, {{rec.startTime, 1000}}, 64);
+    AddSampleChunks(rec, {1}, {{rec.startTime, 200}}, 64);
     const auto events = [&](const StreamDesc& s, std::vector<uint8_t> data) {
         rec.chunks.push_back({s.bufferId, rec.startTime, rec.stopTime, std::move(data), {}});
     };

@@ -1,6 +1,7 @@
 // Fails one allocation at a time under a whole open-and-read sequence: every exported call must still
 // return a result code, the file table must stay usable, and nothing may leak (checked by the sanitizer
-// build). The test binary replaces the global allocation functions, so it runs on its own.
+// build); and under a walk over a stream's sample frames, which must yield every frame or fail. The test
+// binary replaces the global allocation functions, so it runs on its own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,9 @@
 #include <vector>
 
 #include "include/nsAPItypes.h"
+#include "reader/KVXAStreamFile.h"
+#include "streams/KVXAEvent.h"
+#include "streams/KVXAStream.h"
 #include "tests/support/EventRecords.h"
 #include "tests/support/RecordingBuilder.h"
 
@@ -200,6 +204,40 @@ TEST(FailingAllocation, EveryCallAnswersAndTheFileTableStaysUsable)
         }
         EXPECT_GT(failures, 100) << (triggered ? "triggered" : "continuous");
     }
+}
+
+// A walk over the sample frames of a stream yields every frame or ends in the failure: a frame buffer that
+// cannot be had must not end the walk as if the stream ended there.
+TEST(FailingAllocation, AFrameWalkIsWholeOrFails)
+{
+    TempDir dir;
+    RecordingDesc rec;
+    rec.streams = {ElectrodeStream(2)};
+    // Chunks of 100, 100, 50, 100 and 20 frames: the walk needs a buffer of a new size at the 50 and after.
+    AddSampleChunks(rec, {0}, {{rec.startTime, 250}, {rec.startTime + 1000000000ULL, 120}}, 100);
+    const std::string path = rec.WriteTo(dir.Path("frames.kvd"));
+    long failures = 0;
+    for (long n = 0;; ++n) {
+        CKVXAStreamFile file;
+        ASSERT_EQ(file.OpenFile(path.c_str()), OK);
+        g_failed = false;
+        g_allocationsBeforeFailure = n;
+        std::size_t frames = 0;
+        bool threw = false;
+        try {
+            std::unique_ptr<CKVXAEvent> cursor(file.GetStream(0)->GetFirstEvent());
+            for (bool more = cursor != nullptr; more; more = cursor->Next()) ++frames;
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        g_allocationsBeforeFailure = -1;
+        if (!threw) {
+            EXPECT_EQ(frames, 370u) << "allocation " << n;
+        }
+        if (!g_failed) break;
+        ++failures;
+    }
+    EXPECT_GT(failures, 5);
 }
 
 }  // namespace
