@@ -16,7 +16,11 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import numpy as np
+from matplotlib.collections import LineCollection
 from matplotlib.figure import Figure
+from matplotlib.lines import Line2D
+from matplotlib.patches import Rectangle
+from matplotlib.transforms import Affine2D, Bbox, TransformedBbox
 
 from kvd._lib import KvdError
 
@@ -179,17 +183,39 @@ def _count(n, thing):
 
 
 # ---- The array picture --------------------------------------------------------------------------------
+@dataclass
+class Panel:
+    """The panel of one channel in plot_array's figure: the channel's index in the stream, the name shown,
+    and its artists, whose data are times (s) and values (the stream's units): the frame, the trace, the
+    spike marks and trigger lines (None when the window has none). `transform` takes those data to the
+    display."""
+    channel: int
+    name: str
+    transform: object
+    frame: object
+    trace: object
+    spikes: object = None
+    triggers: object = None
+
+    def position(self):
+        """The frame's [left, bottom, width, height] in figure coordinates (0 to 1)."""
+        figure = self.frame.get_figure()
+        corners = self.frame.get_transform().transform(self.frame.get_bbox().get_points())
+        (x0, y0), (x1, y1) = figure.transFigure.inverted().transform(corners)
+        return [x0, y0, x1 - x0, y1 - y0]
+
+
 def plot_array(rec, start=0.0, duration=1.0, stream=None, spikes=None, size=None):
     """The traces of a window of every electrode, each in a small panel where its electrode sits on the
     array and named after it, all on one scale (a scale bar shows it; every trace less its median), with
-    the window's spikes marked at their peak on their electrode's trace and trigger times as vertical lines.
+    the window's spikes marked on their electrode's trace and trigger times as vertical lines.
 
     rec: a kvd.Recording. start, duration: the window, in seconds since the start of the recording.
     stream: the stream shown (index, buffer ID or name; default electrode_stream(rec)). spikes: the spike
     stream marked (default the first; False for none); a spike is marked on the channel with its hardware
     ID. size: (width, height) of the figure in inches (default from the grid). Returns a
-    matplotlib.figure.Figure whose panel axes are listed, in channel order, in fig.panels, with their
-    channels' indexes in fig.panel_channels.
+    matplotlib.figure.Figure; fig.panels lists a kvd.plot.Panel per channel shown, in channel order.
+    All panels are drawn in one axes (fig.array), which keeps a picture of hundreds of electrodes fast.
     """
     if not duration > 0 or not start >= 0:
         raise ValueError(f"a window starts at 0 s or later and lasts more than 0 s, not {start} s for {duration} s")
@@ -216,39 +242,44 @@ def plot_array(rec, start=0.0, duration=1.0, stream=None, spikes=None, size=None
     bar_cell = (n_cols - 1, n_rows - 1)
     if bar_cell in taken:
         bar_cell, n_rows = (n_cols - 1, n_rows), n_rows + 1
-    # Panels 4:3 and at most 1.1 inches wide, the figure at least 5 inches wide with the grid in its middle.
+    # Cells 4:3 and at most 1.1 inches wide, the figure at least 5 inches wide with the grid in its middle.
     if size is None:
         cell = min(1.1, 14.0 / n_cols, 13.0 / n_rows)
         size = (max(5.0, n_cols * cell + 0.4), n_rows * cell * 0.75 + 0.75)
     width, height = size
     cell = max(0.01, min((width - 0.4) / n_cols, (height - 0.75) / (0.75 * n_rows)))
     fig = Figure(figsize=size)
-    cell_w, cell_h = cell / width, 0.75 * cell / height
-    left, top = (1 - n_cols * cell_w) / 2, 0.5 / height
-    pad_w, pad_h = 0.03 * cell_w, 0.04 * cell_h
+    grid_w, grid_h = n_cols * cell / width, n_rows * 0.75 * cell / height
+    fig.array = fig.add_axes([(1 - grid_w) / 2, 1 - 0.5 / height - grid_h, grid_w, grid_h])
+    fig.array.set_axis_off()
+    fig.array.set_xlim(0, n_cols)
+    fig.array.set_ylim(n_rows, 0)  # row 0 on top
 
-    def rect(col, row):
-        return [left + col * cell_w + pad_w, 1 - top - (row + 1) * cell_h + pad_h, cell_w - 2 * pad_w,
-                cell_h - 2 * pad_h]
+    def cell_transform(col, row):
+        """Times and values of a panel into its cell of the grid (whose units are cells)."""
+        return (Affine2D().translate(-t0, 0).scale(0.94 / (t1 - t0), -0.46 / limit)
+                .translate(col + 0.03, row + 0.5) + fig.array.transData)
 
     drawn_t, drawn_v = _envelope(times, values, MAX_POINTS)
     triggers = trigger_times(rec, t0, t1)
-    fig.panels, fig.panel_channels = [], where.channels
+    fig.panels = []
     for j, name in enumerate(where.names):
-        ax = fig.add_axes(rect(where.cols[j], where.rows[j]))
-        ax.set_xticks([])
-        ax.set_yticks([])
-        for spine in ax.spines.values():
-            spine.set_color("#c8c8c8")
-            spine.set_linewidth(0.5)
-        ax.set_xlim(t0, t1)
-        ax.set_ylim(-limit, limit)
+        transform = cell_transform(where.cols[j], where.rows[j])
+        frame = Rectangle((t0, -limit), t1 - t0, 2 * limit, transform=transform, facecolor="none",
+                          edgecolor="#c8c8c8", linewidth=0.5)
+        clip = TransformedBbox(Bbox([[t0, -limit], [t1, limit]]), transform)
+        panel = Panel(int(where.channels[j]), name, transform, frame,
+                      Line2D(drawn_t[:, j], drawn_v[:, j], color=TRACE_COLOR, linewidth=0.5, transform=transform))
+        fig.array.add_patch(frame)
         if triggers.size:
-            ax.vlines(triggers, 0, 1, transform=ax.get_xaxis_transform(), colors=TRIGGER_COLOR, linewidths=0.6,
-                      linestyles="dashed", gid="triggers")
-        ax.plot(drawn_t[:, j], drawn_v[:, j], color=TRACE_COLOR, linewidth=0.5, gid="trace")
-        ax.text(0.03, 0.95, name, transform=ax.transAxes, fontsize=6, va="top", ha="left", color="#333333")
-        fig.panels.append(ax)
+            panel.triggers = LineCollection([[(t, -limit), (t, limit)] for t in triggers], colors=TRIGGER_COLOR,
+                                            linewidths=0.6, linestyles="dashed", transform=transform)
+            fig.array.add_collection(panel.triggers, autolim=False)
+        panel.trace.set_clip_box(clip)
+        fig.array.add_line(panel.trace)
+        fig.array.text(t0 + 0.02 * (t1 - t0), 0.95 * limit, name, transform=transform, fontsize=6, va="top",
+                       ha="left", color="#333333")
+        fig.panels.append(panel)
 
     # Spikes: marked on the drawn trace where it departs furthest from the median of the cut-out (with
     # long windows, where no drawn point lies in the cut-out, at the drawn point nearest to it).
@@ -273,22 +304,23 @@ def plot_array(rec, start=0.0, duration=1.0, stream=None, spikes=None, size=None
             marks.setdefault(j, []).append((x[k], y[k]))
         for j, points in marks.items():
             x, y = np.array(points).T
-            fig.panels[j].plot(x, y, linestyle="none", marker="v", markersize=3, color=SPIKE_COLOR,
-                               markeredgewidth=0, gid="spikes")
+            panel = fig.panels[j]
+            panel.spikes = Line2D(x, y, linestyle="none", marker="v", markersize=3, color=SPIKE_COLOR,
+                                  markeredgewidth=0, transform=panel.transform)
+            panel.spikes.set_clip_box(panel.trace.get_clip_box())
+            fig.array.add_line(panel.spikes)
             marked += len(points)
 
     # The scale bar: as long as a round number of units and of seconds, drawn on the panels' scale.
-    bar = fig.add_axes(rect(*bar_cell))
-    bar.set_axis_off()
-    bar.set_xlim(t0, t1)
-    bar.set_ylim(-limit, limit)
+    bar = cell_transform(*bar_cell)
     volts, seconds = _nice(limit), _nice(duration / 4)
     x0, y0 = t0 + 0.1 * duration, -0.8 * limit
-    bar.plot([x0, x0, x0 + seconds], [y0 + volts, y0, y0], color="black", linewidth=1.2, solid_capstyle="butt",
-             gid="scale")
-    bar.text(x0 - 0.04 * duration, y0 + volts / 2, _quantity(volts, stream.units), fontsize=6, rotation=90,
-             ha="right", va="center")
-    bar.text(x0 + seconds / 2, y0 - 0.06 * limit, _quantity(seconds, "s"), fontsize=6, ha="center", va="top")
+    fig.array.add_line(Line2D([x0, x0, x0 + seconds], [y0 + volts, y0, y0], color="black", linewidth=1.2,
+                              solid_capstyle="butt", transform=bar))
+    fig.array.text(x0 - 0.04 * duration, y0 + volts / 2, _quantity(volts, stream.units), fontsize=6, rotation=90,
+                   ha="right", va="center", transform=bar)
+    fig.array.text(x0 + seconds / 2, y0 - 0.06 * limit, _quantity(seconds, "s"), fontsize=6, ha="center", va="top",
+                   transform=bar)
     fig.scale = (volts, seconds)
 
     what = "electrode" if where.placed else "channel"

@@ -31,18 +31,19 @@ def run(*args):
 @pytest.mark.parametrize("recording, stream, placed", [("sample", None, True), ("standard", None, True),
                                                        ("sample", "filt0001", True), ("sample", "digi0001", False)])
 def test_panels_where_the_layout_places_them(request, recording, stream, placed):
-    """One panel per electrode, named after it, its centre an affine image of the electrode's position (row
-    1 on top); a stream without electrodes fills a plain grid in channel order."""
+    """One panel per electrode, named after it, its frame's centre in the figure an affine image of the
+    electrode's position (row 1 on top); a stream without electrodes fills a plain grid in channel order."""
     with kvd.open(request.getfixturevalue(recording)) as rec:
         fig = plot.plot_array(rec, 0.5, 0.2, stream=stream)
         s = plot.electrode_stream(rec) if stream is None else rec.stream(stream)
         kinds = dict(zip(rec.layout["hwid"], rec.layout["kind"]))
         channels = [c for c in s.channels if kinds.get(c.hwid) == 0] if placed else s.channels
-        assert [c.index for c in channels] == list(fig.panel_channels)
-        boxes = np.array([ax.get_position().bounds for ax in fig.panels])
+        assert [c.index for c in channels] == [p.channel for p in fig.panels]
+        boxes = np.array([p.position() for p in fig.panels])
+        assert np.all(boxes[:, 2:] > 0) and np.all(boxes[:, :2] >= 0) and np.all(boxes[:, :2] + boxes[:, 2:] <= 1)
         centre = boxes[:, :2] + boxes[:, 2:] / 2
-        assert [ax.texts[0].get_text() for ax in fig.panels] == [c.electrode if placed else c.label
-                                                                 for c in channels]
+        names = [text.get_text() for text in fig.array.texts[:len(channels)]]
+        assert names == [p.name for p in fig.panels] == [c.electrode if placed else c.label for c in channels]
         if placed:
             xy = np.array([(c.x, c.y) for c in channels], dtype=float)
             for axis, sign in ((0, 1), (1, -1)):
@@ -61,19 +62,20 @@ def test_spikes_and_triggers_where_they_lie(standard):
         fig = plot.plot_array(rec, t0, t1 - t0)
         spikes = rec.spikes("spks0001")
         cutout = rec.spike_waveforms("spks0001", 0, 1).shape[1] / 25000
-        hwids = [rec.stream(0).channels[c].hwid for c in fig.panel_channels]
         window = spikes[(spikes["time"] >= t0) & (spikes["time"] < t1)]
         assert window.size >= 50
-        for ax, hwid in zip(fig.panels, hwids):
-            lines = {line.get_gid(): line for line in ax.lines}
-            mine = np.sort(window["time"][window["hwid"] == hwid])
-            x, y = lines["spikes"].get_data() if "spikes" in lines else ([], [])
+        for panel in fig.panels:
+            mine = np.sort(window["time"][window["hwid"] == rec.stream(0).channels[panel.channel].hwid])
+            x, y = panel.spikes.get_data() if panel.spikes else ([], [])
             assert len(x) == mine.size
             assert np.all((mine <= np.sort(x)) & (np.sort(x) <= mine + cutout))
-            trace = np.column_stack(lines["trace"].get_data())
+            trace = np.column_stack(panel.trace.get_data())
             assert all(np.any(np.all(trace == point, axis=1)) for point in zip(x, y))
-            (triggers,) = [c for c in ax.collections if c.get_gid() == "triggers"]
-            assert [segment[0][0] for segment in triggers.get_segments()] == [1.0]
+            assert [segment[0][0] for segment in panel.triggers.get_segments()] == [1.0]
+            # Trace, marks and lines are drawn in the panel's frame.
+            drawn = [panel.trace, panel.triggers] + ([panel.spikes] if panel.spikes else [])
+            assert panel.frame.get_data_transform() == panel.transform
+            assert all(artist.get_transform() == panel.transform for artist in drawn)
 
         fig = plot.plot_raster(rec)
         times, rows = fig.raster.lines[0].get_data()
