@@ -20,18 +20,19 @@ class Usage(Exception):
     """A wrong argument found after parsing (status 2)."""
 
 
-def seconds(text, least=0.0):
+def seconds(text, positive=False):
     try:
         value = float(text)
     except ValueError:
         value = float("nan")
-    if not (least <= value < float("inf") and (value > 0 or least == 0)):
-        raise argparse.ArgumentTypeError(f"{text!r} is not a number of seconds {'from 0 on' if least == 0 else 'above 0'}")
+    if not (value > 0 if positive else value >= 0) or value == float("inf"):
+        least = "above 0" if positive else "from 0 on"
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number of seconds {least}")
     return value
 
 
 def length(text):
-    return seconds(text, least=1e-300)
+    return seconds(text, positive=True)
 
 
 def size(text):
@@ -115,8 +116,8 @@ def describe(rec, channels, out):
               file=out)
     if channels:
         for s in rec.streams:
-            print(f"\n{s.buffer_id}: {'index':>5}  {'label':<10}{'hwid':>5}  {'electrode':<10}{'x (um)':>8}{'y (um)':>8}",
-                  file=out)
+            print(f"\n{s.buffer_id}: {'index':>5}  {'label':<10}{'hwid':>5}  {'electrode':<10}{'x (um)':>8}"
+                  f"{'y (um)':>8}", file=out)
             for c in s.channels:
                 where = (f"{c.x:>8}{c.y:>8}") if c.x is not None else f"{'-':>8}{'-':>8}"
                 print(f"{'':<10}{c.index:>5}  {c.label:<10}{c.hwid:>5}  {c.electrode or '-':<10}{where}", file=out)
