@@ -153,7 +153,9 @@ def _envelope(times, values, max_points):
         if width > 1:
             whole = m - m % width
             blocks = piece_v[:whole].reshape(-1, width, k)
-            at = np.sort(np.stack([blocks.argmin(axis=1), blocks.argmax(axis=1)], axis=1), axis=1)
+            # By groups of columns, which keeps numpy's working copies small.
+            at = np.concatenate([np.sort(np.stack([part.argmin(axis=1), part.argmax(axis=1)], axis=1), axis=1)
+                                 for part in np.array_split(blocks, math.ceil(k / 16), axis=2)], axis=2)
             rows = (np.arange(blocks.shape[0]) * width)[:, None, None] + at
             rows = np.concatenate([rows.reshape(-1, k), np.repeat(np.arange(whole, m)[:, None], k, axis=1)])
             piece_t, piece_v = piece_t[rows], np.take_along_axis(piece_v, rows, axis=0)
@@ -230,10 +232,12 @@ def plot_array(rec, start=0.0, duration=1.0, stream=None, spikes=None, size=None
         raise KvdError(f"{rec.path} holds no frames of {stream.buffer_id} from {t0:g} s to {t1:g} s "
                        f"(the recording lasts {rec.duration:g} s)", filename=rec.path)
     times = frame_times(stream, first, values.shape[0])
-    values = values - np.median(values, axis=0)
+    # Each trace less its median (of at most about 2,500 frames), in place: the window is the one large
+    # array a picture holds.
+    values -= np.median(values[::max(1, values.shape[0] // 2500)], axis=0)
     # One scale for all that holds every trace whole, unless a trace reaches beyond three times the
     # median trace's reach (an artefact, a broken electrode): such traces are cut.
-    peaks = np.abs(values).max(axis=0)
+    peaks = np.maximum(values.max(axis=0), -values.min(axis=0))
     limit = 1.05 * float(min(peaks.max(), 3 * np.median(peaks))) or 1.0
 
     # The grid, with the scale bar in the bottom right cell, or in a row of its own when that cell is taken.
