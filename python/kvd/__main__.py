@@ -1,6 +1,7 @@
 """python3 -m kvd: describes a recording, and draws pictures of it (see --help)."""
 import argparse
 import json
+import os
 import sys
 from pathlib import Path
 
@@ -163,6 +164,9 @@ def main(argv=None):
         return 2
     except Failure as e:
         print(f"{tool}: {e}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:  # the reader of the output has gone (| head): end quietly, as a C tool would
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     except kvd.KvdError as e:
         text = str(e)

@@ -79,8 +79,9 @@ def _cells(values):
 
 def placement(rec, stream):
     """The panels of `stream`: one per channel whose layout entry is an electrode, at its electrode's
-    position and named after it; where the layout marks no channel as an electrode, places some at no
-    position or two at the same one, every channel on a plain grid in channel order, named by its label."""
+    position and named after it. Where the layout leaves one of those electrodes without a position or puts
+    two at the same one, they fill a plain grid in channel order, named by their labels; so do all the
+    channels where the layout marks none as an electrode (no layout, a digital stream)."""
     kinds = dict(zip(rec.layout["hwid"].tolist(), rec.layout["kind"].tolist()))
     channels = stream.channels
     electrodes = [c for c in channels if kinds.get(c.hwid) == 0]
