@@ -129,17 +129,6 @@ def trigger_times(rec, t0=-np.inf, t1=np.inf):
     return times[(times >= t0) & (times < t1)]
 
 
-def frame_times(stream, first, count):
-    """Times (s since the start) of frames [first, first + count) of a stream: at its rate, sweep by sweep
-    in triggered recordings."""
-    frames = np.arange(first, first + count)
-    sweeps = stream.sweeps
-    if sweeps.size == 0:
-        return stream.t_start + frames / stream.sampling_rate
-    k = np.clip(np.searchsorted(sweeps["first_frame"], frames, side="right") - 1, 0, None)
-    return sweeps["start"][k] + (frames - sweeps["first_frame"][k]) / stream.sampling_rate
-
-
 def _envelope(times, values, max_points):
     """At most about max_points points of every column that draw as the whole trace does: where there are
     more, each stretch of frames gives its lowest and its highest value, at their times and in time order.
@@ -232,7 +221,7 @@ def plot_array(rec, start=0.0, duration=1.0, stream=None, spikes=None, size=None
     if values.shape[0] == 0:
         raise KvdError(f"{rec.path} holds no frames of {stream.buffer_id} from {t0:g} s to {t1:g} s "
                        f"(the recording lasts {rec.duration:g} s)", filename=rec.path)
-    times = frame_times(stream, first, values.shape[0])
+    times = stream.times(first, first + values.shape[0])
     # Each trace less its median (of at most about 2,500 frames), in place: the window is the one large
     # array a picture holds.
     values -= np.median(values[::max(1, values.shape[0] // 2500)], axis=0)
@@ -292,7 +281,7 @@ def plot_array(rec, start=0.0, duration=1.0, stream=None, spikes=None, size=None
     spike_stream = _spike_stream(rec, spikes)
     if spike_stream is not None:
         found = spikes_between(rec, spike_stream, t0, t1)
-        cutout = rec.spike_waveforms(spike_stream.index, 0, 0).shape[1] / spike_stream.sampling_rate
+        cutout = spike_stream.samples_per_event / spike_stream.sampling_rate
         panel_of = {stream.channels[c].hwid: j for j, c in enumerate(where.channels)}
         marks = {}
         for t, hwid in zip(found["time"], found["hwid"]):

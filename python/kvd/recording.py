@@ -179,6 +179,16 @@ class Stream:
         return self.recording._handle.call(lib.kvd_count_events, self.index)
 
     @property
+    def samples_per_event(self):
+        """Spike streams: the words of the longest cut-out (counting the spikes on first use); 0 otherwise."""
+        if self.content != "spikes":
+            return 0
+        self.event_count  # counts them
+        info = _lib.StreamInfo(size=C.sizeof(_lib.StreamInfo))
+        self.recording._handle.call(lib.kvd_get_stream_info, self.index, C.byref(info))
+        return max(0, info.samples_per_event)
+
+    @property
     def frames_per_chunk(self):
         """Frames of the stream's first data chunk (0 without chunks): reads of whole chunks read the least."""
         return self.recording._handle.call(lib.kvd_frames_per_chunk, self.index)
@@ -243,6 +253,17 @@ class Stream:
         self.recording._handle.call(function, self.index, start, stop - start, pointer(columns),
                                     0 if columns is None else columns.size, out.ctypes.data)
         return out
+
+    def times(self, start=0, stop=None):
+        """The time (s since the start of the recording) of each of frames [start, stop): at the stream's rate,
+        sweep by sweep in triggered recordings."""
+        stop = self.n_frames if stop is None else stop
+        frames = np.arange(start, max(start, stop))
+        sweeps = self.sweeps
+        if sweeps.size == 0:
+            return self.t_start + frames / self.sampling_rate
+        k = np.clip(np.searchsorted(sweeps["first_frame"], frames, side="right") - 1, 0, None)
+        return sweeps["start"][k] + (frames - sweeps["first_frame"][k]) / self.sampling_rate
 
     def frame_at(self, t):
         """The first frame at or after `t` seconds since the start of the recording (n_frames when none)."""
