@@ -28,6 +28,20 @@ int Wave(int channel, uint64_t index)
     return static_cast<int>(400.0 * std::sin(2.0 * M_PI * (1.0 + 0.25 * channel) * t));
 }
 
+// The hardware ID of every electrode channel, in channel order (the grid row by row, without its corners):
+// the standard wiring of the 60-electrode array, whose layout names hardware ID h after the electrode it
+// reaches, so that a file without a stored layout names every channel's electrode as the channel does.
+constexpr uint16_t kElectrodeHardwareIds[kElectrodes] = {
+    23, 25, 28, 31, 34, 36,          // 21 ... 71
+    20, 21, 24, 29, 30, 35, 38, 39,  // 12 ... 82
+    18, 19, 22, 27, 32, 37, 40, 41,  // 13 ... 83
+    15, 16, 17, 26, 33, 42, 43, 44,  // 14 ... 84
+    14, 13, 12, 3,  56, 47, 46, 45,  // 15 ... 85
+    11, 10, 7,  2,  57, 52, 49, 48,  // 16 ... 86
+    9,  8,  5,  0,  59, 54, 51, 50,  // 17 ... 87
+    6,  4,  1,  58, 55, 53,          // 28 ... 78
+};
+
 uint64_t SpikePeriod(int channel) { return (997 + 13 * static_cast<uint64_t>(channel)) * kSampleRate / 1000; }
 
 uint64_t Mix(uint64_t x)
@@ -110,6 +124,7 @@ kvdtest::RecordingDesc Describe(uint64_t samples, const Options& options)
         const int col = cell % 8, row = cell / 8;
         kvdtest::ChannelDesc& c = electrodes.channels[i];
         c.name = std::to_string(col + 1) + std::to_string(row + 1);
+        c.hwId = kElectrodeHardwareIds[i];
         c.posX = 200 * col;
         c.posY = 200 * row;
         c.displayX = col;
@@ -125,7 +140,7 @@ kvdtest::RecordingDesc Describe(uint64_t samples, const Options& options)
     kvdtest::StreamDesc spikes = kvdtest::SpikeStream(kElectrodes, kSpikeHeaderVersion, "spks0001", 4);
     spikes.adZero = kADZero;
     spikes.unitsPerAD = kVoltsPerAD;
-    for (int i = 0; i < kElectrodes; ++i) spikes.channels[i].name = electrodes.channels[i].name;
+    spikes.channels = electrodes.channels;
     if (options.detectorSettings)
         spikes.formatPrivate = kvdtest::SpikeSettingsBlock(SpikeDetector(options.filterStream), kSpikeHeaderVersion);
 
@@ -179,13 +194,18 @@ void StoreLayoutAndStimulator(kvdtest::RecordingDesc& rec)
     kvdtest::LayoutChunkDesc layout;
     layout.electrodes = kElectrodes;
     layout.digital = 1;
+    // One record per hardware ID, in their order: the electrodes' from the channels that have them, then
+    // the digital input's.
+    std::vector<const kvdtest::ChannelDesc*> byHardwareId(kElectrodes);
+    for (const kvdtest::ChannelDesc& c : rec.streams[0].channels)
+        byHardwareId.at(static_cast<std::size_t>(c.hwId)) = &c;
     for (int h = 0; h <= kElectrodes; ++h) {
         kvdtest::LayoutRecordDesc r;
         r.hwId = r.mapHwId = h;
         r.electrodeType = 1;
         r.meaNumber = 0;
         if (h < kElectrodes) {
-            const kvdtest::ChannelDesc& c = rec.streams[0].channels[h];
+            const kvdtest::ChannelDesc& c = *byHardwareId[static_cast<std::size_t>(h)];
             r.subType = 0;
             r.gain = c.gain;
             r.lowF = c.lowF;
@@ -282,7 +302,7 @@ std::vector<kvdtest::SpikeRecord> DetectedSpikes(uint64_t first, uint64_t end, u
                     r.time = StartTime() + (i - kSpikePreSamples) * kNsPerSample;
                     r.channel = static_cast<uint16_t>(c);
                     r.preEvent = kSpikePreSamples;
-                    r.hwId = static_cast<uint16_t>(c);
+                    r.hwId = kElectrodeHardwareIds[c];
                     for (uint64_t j = i - kSpikePreSamples; j < i + kSpikePostSamples; ++j)
                         r.samples.push_back(static_cast<int16_t>(ElectrodeSample(c, j)));
                     records.push_back(std::move(r));
@@ -313,7 +333,7 @@ std::vector<kvdtest::AverageRecord> AveragedSweeps(uint64_t first, uint64_t end,
             kvdtest::AverageRecord r;
             r.time = StartTime() + (s + kAverageWindow) * kNsPerSample;
             r.channel = static_cast<uint16_t>(c);
-            r.hwId = static_cast<uint16_t>(c);
+            r.hwId = kElectrodeHardwareIds[c];
             r.timeWindowCount = count;
             for (uint64_t j = 0; j < kAverageWindow; ++j) {
                 int64_t& sum = sums[static_cast<std::size_t>(c) * kAverageWindow + j];

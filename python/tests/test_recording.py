@@ -72,8 +72,8 @@ def test_description(sample):
         assert rec.stream("spks0001") is rec.stream("Spikes 1") is rec.stream(3) is rec.streams[-4]
         s = rec.stream("elec0001")
         assert [c.label for c in s.channels[:3]] == ["21", "31", "41"]
-        assert (s.channels[0].hwid, s.channels[0].x, s.channels[0].y) == (0, 200, 0)
-        assert rec.layout.size == 61 and rec.layout["name"][0] == "21"
+        assert (s.channels[0].hwid, s.channels[0].x, s.channels[0].y) == (23, 200, 0)
+        assert rec.layout.size == 61 and rec.layout["name"][0] == "47"
         assert rec.settings["spks0001"]["PreTrigger_us"] == 1000 and "stimulator" in rec.settings
         assert set(rec.spikes("spks0001")["pre_samples"]) == {25}
         assert rec.sweeps.size == 0

@@ -390,6 +390,41 @@ TEST(ArrayInterface, Descriptions)
     EXPECT_EQ(sweeps[0].frame_count, 0);
 }
 
+// The sample names its electrode channels by grid cell ("21" is column 2, row 1) and gives each the hardware
+// ID the layout names after that electrode, with the standard layout as with the one it stores; its spikes
+// carry their channel's hardware ID.
+TEST(ArrayInterface, TheSampleIsWiredAsItsLayout)
+{
+    TempDir dir;
+    for (const bool stored : {false, true}) {
+        SCOPED_TRACE(stored ? "stored layout" : "standard layout");
+        kvdsample::Options options;
+        options.seconds = 1.2;
+        options.storedLayout = stored;
+        const std::string path = dir.Path(stored ? "stored.kvd" : "standard.kvd");
+        kvdsample::WriteSampleRecording(path, options);
+        const Arrays arrays(path);
+        ASSERT_EQ(arrays.Result(), KVD_OK) << kvd_last_error();
+        std::vector<kvd_channel_info> channels(kvdsample::kElectrodes);
+        for (int32_t c = 0; c < kvdsample::kElectrodes; ++c) {
+            channels[c].size = sizeof channels[c];
+            ASSERT_EQ(kvd_get_channel_info(arrays.get(), 0, c, &channels[c]), KVD_OK);
+        }
+        const int32_t pitch = channels[1].x_um - channels[0].x_um;  // "31" beside "21"
+        ASSERT_GT(pitch, 0);
+        for (const kvd_channel_info& c : channels) {
+            SCOPED_TRACE(c.label);
+            EXPECT_STREQ(c.electrode, c.label);
+            ASSERT_EQ(c.has_position, 1);
+            EXPECT_EQ(c.x_um - channels[0].x_um, (c.label[0] - '2') * pitch);
+            EXPECT_EQ(c.y_um - channels[0].y_um, (c.label[1] - '1') * pitch);
+        }
+        const int64_t count = kvd_count_events(arrays.get(), 3);
+        ASSERT_GT(count, 10);
+        for (const kvd_spike& spike : arrays.Spikes(3, 0, count)) EXPECT_EQ(spike.hwid, channels[spike.channel].hwid);
+    }
+}
+
 TEST(ArrayInterface, FailuresHaveTheirResultAndText)
 {
     TempDir dir;
