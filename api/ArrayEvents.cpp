@@ -8,6 +8,7 @@
 #endif
 
 #include "api/ArrayFile.h"
+#include "api/SpikeOwners.h"
 #include "api/TriggerSettings.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAChunk.h"
@@ -28,24 +29,6 @@ constexpr int64_t kCheckpointFrames = 65536;
 constexpr int64_t kCheckpointChanges = 4096;
 // A stream with at most this many bit changes keeps them all from counting (12 bytes each).
 constexpr std::size_t kKeptChanges = 65536;
-constexpr std::size_t kChannelNumbers = 65536;
-
-// The index of the channel each spike channel number belongs to: the first channel whose ID is that number,
-// else the channel at that position when no channel has it as its ID; -1 for the others, whose spikes are
-// left out (as the Neuroshare segment entities leave them out).
-std::vector<int32_t> SpikeOwners(const CKVXAStream& stream)
-{
-    std::vector<int32_t> owner(kChannelNumbers, -1);
-    const int32_t count = stream.GetChannelCount();
-    for (int32_t r = count - 1; r >= 0; --r) {
-        const CKVXAChannel* channel = stream.GetChannel(static_cast<int16_t>(r));
-        const int32_t id = channel ? channel->GetID() : -1;
-        if (id >= 0 && static_cast<std::size_t>(id) < kChannelNumbers) owner[static_cast<std::size_t>(id)] = r;
-    }
-    for (int32_t r = 0; r < count && static_cast<std::size_t>(r) < kChannelNumbers; ++r)
-        if (owner[static_cast<std::size_t>(r)] == -1) owner[static_cast<std::size_t>(r)] = r;
-    return owner;
-}
 
 // The first word at or after `i` (at least `k`) that differs from the word `k` before it, that is the same
 // channel in the frame before; `n` when none does.
@@ -146,15 +129,15 @@ void CArrayEvents::CountRecords()
         uint64_t chunk = UINT64_MAX;
         std::unique_ptr<CKVXAEvent> event(stream->GetFirstEvent());
         while (event) {
-            const auto* spike =
-                counted.kind == Kind::Spikes ? dynamic_cast<const CKVXAEvtSpike*>(event.get()) : nullptr;
-            if (counted.kind == Kind::Triggers || (spike && counted.owner[spike->GetChannel()] >= 0)) {
+            if (Counts(counted, *event)) {
                 const CKVXAChunk* at = event->Get_Chunk();
                 const uint64_t position = at ? at->GetDataPosition() : 0;
                 if (position != chunk) counted.marks.push_back({position, counted.count});
                 chunk = position;
                 ++counted.count;
-                if (spike) counted.maxSamples = std::max(counted.maxSamples, spike->GetCount());
+                if (counted.kind == Kind::Spikes)
+                    counted.maxSamples =
+                        std::max(counted.maxSamples, static_cast<const CKVXAEvtSpike&>(*event).GetCount());
             }
             if (!event->Next()) break;
         }
@@ -162,6 +145,13 @@ void CArrayEvents::CountRecords()
         current = std::move(counted);
     }
     m_bRecordsCounted = true;
+}
+
+bool CArrayEvents::Counts(const Index& index, const CKVXAEvent& record)
+{
+    if (index.kind == Kind::Triggers) return true;
+    const auto* spike = index.kind == Kind::Spikes ? dynamic_cast<const CKVXAEvtSpike*>(&record) : nullptr;
+    return spike && index.owner[spike->GetChannel()] >= 0;
 }
 
 template <typename Visit>
@@ -176,12 +166,7 @@ int64_t CArrayEvents::WalkRecords(int32_t stream, const Index& index, int64_t fi
     int64_t i = mark->first;
     int64_t handed = 0;
     while (cursor) {
-        bool counts = index.kind == Kind::Triggers;
-        if (index.kind == Kind::Spikes) {
-            const auto* spike = dynamic_cast<const CKVXAEvtSpike*>(cursor.get());
-            counts = spike && index.owner[spike->GetChannel()] >= 0;
-        }
-        if (counts) {
+        if (Counts(index, *cursor)) {
             if (i >= first) {
                 visit(*cursor, i - first);
                 if (++handed == count) break;

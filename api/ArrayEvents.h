@@ -17,6 +17,7 @@
 #include "include/kvd.h"
 
 class CArrayFile;
+class CKVXAEvent;
 
 class CArrayEvents {
 public:
@@ -65,6 +66,9 @@ private:
     };
 
     Kind Classify(int32_t stream) const;
+    // True for a record that is one of the stream's events: every trigger record, a spike whose channel
+    // number belongs to a channel.
+    static bool Counts(const Index& index, const CKVXAEvent& record);
     // Counts the spikes and triggers of every stream not counted yet, with `bits` the bit changes too.
     void CountAll(bool bits);
     void CountRecords();

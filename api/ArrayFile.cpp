@@ -89,6 +89,12 @@ CKVXAStream* CArrayFile::Stream(int32_t index) const
 
 bool CArrayFile::Triggered() const { return m_pReader->GetRecordingMode() != 0; }
 
+bool CArrayFile::Digital(int32_t stream) const
+{
+    const CKVXAStream* s = Stream(stream);
+    return s && BufferKindOf(s->GetBufferID()) == KVXABufferKind::Digital;
+}
+
 int64_t CArrayFile::SinceStart(uint64_t time) const
 {
     return static_cast<int64_t>(time - m_pReader->GetStartTime()->GetTimeStamp());
@@ -104,7 +110,7 @@ const CArrayFile::Geometry& CArrayFile::GeometryOf(int32_t stream)
 void CArrayFile::Measure(int32_t index, StreamState& state)
 {
     Geometry geometry;
-    const CKVXAStream* stream = Stream(index);
+    CKVXAStream* stream = Stream(index);
     geometry.channels = stream ? std::max(0, stream->GetChannelCount()) : 0;
     geometry.frames = stream && stream->HasSampleChunks();
     if (geometry.frames && !Triggered()) {
@@ -114,13 +120,12 @@ void CArrayFile::Measure(int32_t index, StreamState& state)
         geometry.frameCount = static_cast<int64_t>(std::min(stream->RecordingSamples(), fits));
     } else if (geometry.frames) {
         // Sweep after sweep, each as many frames as its span holds.
-        CKVXAStream* mutableStream = Stream(index);
         const int32_t sweeps = std::max(0, m_pReader->GetSweepCount());
         geometry.sweepFirst.reserve(static_cast<std::size_t>(sweeps) + 1);
         geometry.sweepFirst.push_back(0);
         int64_t total = 0;
         for (int32_t k = 0; k < sweeps; ++k) {
-            total += std::max(0, mutableStream->GetSweepRawDataBufferSize(k)) / geometry.channels;
+            total += std::max(0, stream->GetSweepRawDataBufferSize(k)) / geometry.channels;
             geometry.sweepFirst.push_back(total);
         }
         geometry.frameCount = total;
@@ -228,44 +233,22 @@ void CArrayFile::SweepRuns(int32_t stream, int32_t sweep, std::vector<Run>& runs
 {
     runs.clear();
     CKVXAStream* s = Stream(stream);
-    CKVXAChunkTable* table = m_pReader->GetChunkTable();
-    const auto t = static_cast<std::size_t>(stream);
     const Geometry& geometry = GeometryOf(stream);
     uint64_t start = 0, end = 0;
-    if (!s || !table || t >= table->StreamCount() || !m_pReader->GetSweepSpan(sweep, start, end)) return;
-    const uint64_t k = static_cast<uint64_t>(geometry.channels);
+    if (!s || !m_pReader->GetSweepSpan(sweep, start, end)) return;
+    const auto k = static_cast<uint64_t>(geometry.channels);
     const int64_t limit =
         geometry.sweepFirst[static_cast<std::size_t>(sweep) + 1] - geometry.sweepFirst[static_cast<std::size_t>(sweep)];
-    if (limit <= 0 || !table->Has(t, 0)) return;
-    // The walk over the sweep's time span that the sweep readers of the stream make: from the first chunk
-    // that ends after the sweep starts, part of it when the sweep starts inside it, whole chunks while the
-    // sweep ends at or after their end, and the part of the last one before the sweep ends.
-    std::size_t e = table->FindToAfter(t, 0, start);
-    if (e == kNone) return;
+    if (limit <= 0) return;
+    // The chunk parts of the sweep readers' own walk over the sweep's span, in whole frames.
     int64_t produced = 0;
-    auto frames = [&](uint64_t from, uint64_t to) { return s->RawDataBufferSizeNs(from, to) / k; };
-    auto part = [&](std::size_t entry, uint64_t offset, uint64_t n) {
-        const KVXAChunkEntry& c = table->At(t, entry);
-        const uint64_t inChunk = (c.size / 2) / k;
-        if (offset >= inChunk) return;
-        n = std::min({n, inChunk - offset, static_cast<uint64_t>(limit - produced)});
-        if (n == 0) return;
-        runs.push_back({produced, static_cast<int64_t>(n), c.dataPosition + offset * k * 2, 0});
-        produced += static_cast<int64_t>(n);
-    };
-    const KVXAChunkEntry first = table->At(t, e);
-    if (first.from < start && start < first.to) {
-        part(e, frames(first.from, start), frames(start, std::min(end, first.to)));
-        if (produced == limit || !table->Has(t, e + 1)) return;
-        ++e;
-    }
-    while (end >= table->At(t, e).to) {
-        part(e, 0, table->At(t, e).size / 2 / k);
-        if (produced == limit || !table->Has(t, e + 1)) return;
-        ++e;
-    }
-    const KVXAChunkEntry last = table->At(t, e);
-    if (last.from < end) part(e, 0, frames(last.from, end));
+    s->WalkSpanNs(start, end, static_cast<uint64_t>(limit) * k,
+                  [&](uint64_t dataPosition, uint64_t offset, uint64_t n) {
+                      const auto frames = static_cast<int64_t>(n / k);
+                      if (frames == 0) return;
+                      runs.push_back({produced, frames, dataPosition + offset * 2, 0});
+                      produced += frames;
+                  });
 }
 
 // ---- Reading frames -----------------------------------------------------------------------------------
@@ -358,23 +341,24 @@ CArrayFile::ReadResult CArrayFile::ReadFrames(int32_t stream, int64_t first, int
     return Walk(stream, first, count, [&](const Run& run, int64_t row) -> int64_t {
         uint16_t* dst = out + static_cast<uint64_t>(row) * static_cast<uint64_t>(k);
         const uint64_t bytes = static_cast<uint64_t>(run.frames) * rowBytes;
-        const uint64_t gap = run.trail ? TrailGap(run.position + bytes, run.trail) : UINT64_MAX;
-        std::size_t got = 0;
-        if (FromWindow(run.position, dst, static_cast<std::size_t>(bytes))) {
-            got = static_cast<std::size_t>(bytes);
-        } else if (gap != UINT64_MAX) {
-            trail.resize(static_cast<std::size_t>(gap) + kTrailBytes);
-            got = kvd::ReadUpToWithTrail(file, run.position, dst, static_cast<std::size_t>(bytes), trail.data(),
-                                         trail.size());
-            if (got > bytes + gap)
-                OfferTrail(run.trail, trail.data() + gap, got - static_cast<std::size_t>(bytes + gap));
-        } else {
-            got = kvd::ReadUpTo(file, run.position, dst, static_cast<std::size_t>(bytes));
-        }
+        const std::size_t got = ReadBytes(file, run.position, bytes, run.trail, reinterpret_cast<uint8_t*>(dst), trail);
         const uint64_t whole = std::min<uint64_t>(got, bytes) / rowBytes;
         HostOrder(dst, static_cast<std::size_t>(whole * static_cast<uint64_t>(k)));
         return static_cast<int64_t>(whole);
     });
+}
+
+std::size_t CArrayFile::ReadBytes(FILE* file, uint64_t position, uint64_t bytes, uint64_t trail, uint8_t* dst,
+                                  std::vector<uint8_t>& trailBytes)
+{
+    if (FromWindow(position, dst, static_cast<std::size_t>(bytes))) return static_cast<std::size_t>(bytes);
+    const uint64_t gap = trail ? TrailGap(position + bytes, trail) : UINT64_MAX;
+    if (gap == UINT64_MAX) return kvd::ReadUpTo(file, position, dst, static_cast<std::size_t>(bytes));
+    trailBytes.resize(static_cast<std::size_t>(gap) + kTrailBytes);
+    const std::size_t got = kvd::ReadUpToWithTrail(file, position, dst, static_cast<std::size_t>(bytes),
+                                                   trailBytes.data(), trailBytes.size());
+    if (got > bytes + gap) OfferTrail(trail, trailBytes.data() + gap, got - static_cast<std::size_t>(bytes + gap));
+    return got;
 }
 
 CArrayFile::ReadResult CArrayFile::ReadFrames(int32_t stream, int64_t first, int64_t count, const int32_t* channels,
@@ -395,7 +379,7 @@ CArrayFile::ReadResult CArrayFile::ReadThroughScratch(int32_t stream, int64_t fi
         const std::lock_guard<std::mutex> hold(m_Lock);
         k = GeometryOf(stream).channels;
         const CKVXAStream* s = Stream(stream);
-        digital = BufferKindOf(s->GetBufferID()) == KVXABufferKind::Digital;
+        digital = Digital(stream);
         adZero = s->GetADZero();
         unitsPerAD = s->GetUnitsPerAD();
     }
@@ -412,6 +396,7 @@ CArrayFile::ReadResult CArrayFile::ReadThroughScratch(int32_t stream, int64_t fi
         ~GiveBack() { file.GiveScratch(std::move(scratch)); }
     } giveBack{*this, scratch};
     std::vector<uint16_t> picked(columns);  // one frame of the chosen channels, for scaling
+    std::vector<uint8_t> trail;
 
     FILE* file = m_pReader->GetFilePointer();
     return Walk(stream, first, count, [&](const Run& run, int64_t row) -> int64_t {
@@ -421,32 +406,24 @@ CArrayFile::ReadResult CArrayFile::ReadThroughScratch(int32_t stream, int64_t fi
             const uint64_t bytes = n * rowBytes;
             const uint64_t position = run.position + static_cast<uint64_t>(done) * rowBytes;
             const bool last = done + static_cast<int64_t>(n) == run.frames;
-            const uint64_t gap = last && run.trail ? TrailGap(position + bytes, run.trail) : UINT64_MAX;
-            const uint64_t extra = gap != UINT64_MAX ? gap + kTrailBytes : 0;
-            const std::size_t words = static_cast<std::size_t>((bytes + extra + 1) / 2);
-            if (scratch->size() < words) scratch->resize(words);
-            auto* bytesOf = reinterpret_cast<uint8_t*>(scratch->data());
-            const std::size_t got =
-                FromWindow(position, bytesOf, static_cast<std::size_t>(bytes))
-                    ? static_cast<std::size_t>(bytes)
-                    : kvd::ReadUpTo(file, position, bytesOf, static_cast<std::size_t>(bytes + extra));
-            if (extra && got > bytes + gap)
-                OfferTrail(run.trail, bytesOf + bytes + gap, got - static_cast<std::size_t>(bytes + gap));
+            if (scratch->size() < n * static_cast<uint64_t>(k)) scratch->resize(static_cast<std::size_t>(n) * k);
+            const std::size_t got = ReadBytes(file, position, bytes, last ? run.trail : 0,
+                                              reinterpret_cast<uint8_t*>(scratch->data()), trail);
             const uint64_t whole = std::min<uint64_t>(got, bytes) / rowBytes;
             const uint16_t* src = scratch->data();
             HostOrder(scratch->data(), static_cast<std::size_t>(whole * static_cast<uint64_t>(k)));
             Value* dst = out + static_cast<uint64_t>(row + done) * columns;
-            if (all) {
-                if constexpr (std::is_same<Value, float>::value)
+            if constexpr (std::is_same<Value, float>::value) {
+                if (all) {
                     scale.ConvertToFloat(src, whole * static_cast<uint64_t>(k), dst);
-                else
-                    std::memcpy(dst, src, static_cast<std::size_t>(whole * rowBytes));
-            } else if constexpr (std::is_same<Value, float>::value) {
-                for (uint64_t r = 0; r < whole; ++r, src += k, dst += columns) {
-                    for (std::size_t j = 0; j < columns; ++j) picked[j] = src[channels[j]];
-                    scale.ConvertToFloat(picked.data(), columns, dst);
+                } else {
+                    for (uint64_t r = 0; r < whole; ++r, src += k, dst += columns) {
+                        for (std::size_t j = 0; j < columns; ++j) picked[j] = src[channels[j]];
+                        scale.ConvertToFloat(picked.data(), columns, dst);
+                    }
                 }
             } else {
+                // Words of every channel in order never come here: they are read straight into the array.
                 for (uint64_t r = 0; r < whole; ++r, src += k, dst += columns)
                     for (std::size_t j = 0; j < columns; ++j) dst[j] = src[channels[j]];
             }

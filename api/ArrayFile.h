@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,9 @@ public:
     // The stream at `index`; null when there is none.
     CKVXAStream* Stream(int32_t index) const;
     bool Triggered() const;
+    // True for a digital stream's words, which are handed over unscaled (as the Neuroshare side decides it:
+    // by the buffer ID).
+    bool Digital(int32_t stream) const;
     // Nanoseconds since the start of the recording of an absolute time of the file (negative before it).
     int64_t SinceStart(uint64_t time) const;
 
@@ -100,6 +104,11 @@ private:
     template <typename Value>
     ReadResult ReadThroughScratch(int32_t stream, int64_t first, int64_t count, const int32_t* channels,
                                   int32_t channelCount, Value* out);
+    // Reads `bytes` bytes of the file at `position` into `dst`: from the window of chunk heads when it holds
+    // them, else with one positioned read that also brings the bytes after the chunk ending at `trail` (0:
+    // none wanted) into `trailBytes` for the chunk table. The bytes read into `dst` and `trailBytes`.
+    std::size_t ReadBytes(FILE* file, uint64_t position, uint64_t bytes, uint64_t trail, uint8_t* dst,
+                          std::vector<uint8_t>& trailBytes);
     // Hands the bytes after a run's chunk to the chunk table.
     void OfferTrail(uint64_t position, const uint8_t* bytes, std::size_t n);
     // Copies `bytes` bytes of the file from `position` on when the window the chunk table read for the

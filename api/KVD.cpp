@@ -9,6 +9,7 @@
 
 #include "api/SampleScale.h"
 #include "api/SampleTime.h"
+#include "api/SpikeOwners.h"
 #include "api/TriggerSettings.h"
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAChunkTable.h"
@@ -340,12 +341,9 @@ void CKVD::GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime
     const int32_t count = pStream->GetChannelCount();
     // A spike belongs to the first record whose channel ID is the spike's channel number, else to the
     // record at that position; other spikes are dropped. Each record keeps the (at most two) channel
-    // numbers it owns so that reading its spikes later applies the same rule.
-    std::vector<int32_t> owner(65536, -1);
-    for (int32_t r = count - 1; r >= 0; --r) {
-        const int32_t id = pDS[r]->lChannelID;
-        if (id >= 0 && id < 65536) owner[static_cast<std::size_t>(id)] = r;
-    }
+    // numbers it owns so that reading its spikes later applies the same rule: its own ID, and its position
+    // when no record has that as its ID.
+    const std::vector<int32_t> owner = SpikeOwners(*pStream);
     for (int32_t r = 0; r < count; ++r) {
         DataSource& ds = *pDS[r];
         ds.dwMinSampleCount = kNoSamplesYet;
@@ -356,10 +354,9 @@ void CKVD::GetSpikeCount(CKVXAStream* pStream, DataSource** pDS, double basetime
         ds.lastSpike.reset();
         const int32_t id = ds.lChannelID;
         ds.lSpikeChannels[0] = (id >= 0 && id < 65536 && owner[static_cast<std::size_t>(id)] == r) ? id : -1;
-        ds.lSpikeChannels[1] = (r < 65536 && owner[static_cast<std::size_t>(r)] == -1) ? r : -1;
+        ds.lSpikeChannels[1] =
+            (r < 65536 && owner[static_cast<std::size_t>(r)] == r && ds.lSpikeChannels[0] != r) ? r : -1;
     }
-    for (int32_t r = 0; r < count; ++r)
-        if (pDS[r]->lSpikeChannels[1] >= 0) owner[static_cast<std::size_t>(r)] = r;
 
     std::unique_ptr<CKVXAEvent> event(pStream->GetFirstEvent());
     while (event) {

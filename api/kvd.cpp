@@ -19,7 +19,6 @@
 #include "reader/KVXAStreamFile.h"
 #include "streams/KVXAChannel.h"
 #include "streams/KVXAStream.h"
-#include "streams/KVXAStreamKind.h"
 
 struct kvd_file {
     CArrayFile file;
@@ -285,7 +284,7 @@ int kvd_get_stream_info(kvd_file* file, int32_t stream, kvd_stream_info* info)
         Put(v.buffer_id, s.GetBufferID());
         Put(v.kind, s.GetDataType());
         Put(v.name, s.GetName());
-        const bool digital = BufferKindOf(s.GetBufferID()) == KVXABufferKind::Digital;
+        const bool digital = f.Digital(stream);
         const char sign = static_cast<char>(s.GetUnitSign());
         const char unit[2] = {(sign >= 'A' && sign <= 'Z') || (sign >= 'a' && sign <= 'z') ? sign : 'V', '\0'};
         Put(v.units, digital ? "raw" : unit);

@@ -768,6 +768,19 @@ int64_t CKVXAStream::GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_
     return count / k > skip ? static_cast<int64_t>(count / k - skip) : 0;
 }
 
+uint64_t CKVXAStream::WalkSpanNs(uint64_t from, uint64_t to, uint64_t limit,
+                                 const std::function<void(uint64_t, uint64_t, uint64_t)>& part)
+{
+    if (!HasRawData() || from > to || limit == 0 || !MoveToNs(from)) return 0;
+    std::size_t s = 0;
+    CKVXAChunkTable* table = ChunkTable(s);
+    if (!table) return 0;
+    return WalkValuesNs(*table, s, from, to, limit, [&](uint64_t offset, uint64_t n, uint64_t) {
+        part(m_pCurrentChunk->GetDataPosition(), offset, n);
+        return true;
+    });
+}
+
 int32_t CKVXAStream::GetSweepRawDataOfChannel(int16_t* buffer, int32_t max, int32_t sweep, int32_t channel,
                                               int32_t first, int32_t count)
 {

@@ -203,6 +203,11 @@ public:
     int64_t GetRawDataOfChannelNs(int16_t* buffer, int32_t max, uint64_t from, uint64_t to, int32_t channel,
                                   uint64_t skip = 0);
     uint64_t RawDataBufferSizeNs(uint64_t from, uint64_t to) const;
+    // The chunk parts that the sweep readers' walk over [from, to) covers, at most `limit` values, each handed
+    // in order to part(dataPosition, offset, n): n values of the chunk whose data starts at dataPosition,
+    // from its value `offset`. Returns the values handed.
+    uint64_t WalkSpanNs(uint64_t from, uint64_t to, uint64_t limit,
+                        const std::function<void(uint64_t dataPosition, uint64_t offset, uint64_t n)>& part);
 
 private:
     void BuildNames(uint16_t fileVersion);
